@@ -1,0 +1,30 @@
+#pragma once
+// The one model the library carries: every module's state gathered in one
+// aggregate. The API layer owns the instance the exports act on; tests build
+// their own.
+
+#include "core/sph_control.hpp"
+#include "core/sph_error.hpp"
+#include "core/sph_log.hpp"
+#include "database/sph_database.hpp"
+#include "input/sph_input_reader.hpp"
+#include "interface/sph_api_state.hpp"
+#include "material/sph_material.hpp"
+#include "output/sph_output_vtu.hpp"
+#include "particle/sph_neighbor.hpp"
+#include "particle/sph_particle.hpp"
+#include "water/sph_water.hpp"
+
+struct Model {
+    ErrorState error;
+    ApiState api;
+    LogState log;
+    ControlState control;
+    DbState db;
+    ParticleModuleState particle;
+    MaterialModuleState material;
+    NeighborState neighbor;
+    InputState input;
+    WaterState water;
+    PvdState pvd;
+};

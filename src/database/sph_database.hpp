@@ -1,0 +1,299 @@
+#pragma once
+// The model database: particle arrays (structure of arrays), mesh records,
+// materials, sections, coupling regions, Tamrix options and the per-phase
+// diagnostic values.
+//
+// Index conventions: particles are 0-based inside the library (the host sees
+// k = index + 1). Record indices that particles store and the host sees
+// (material_id, section_id, coupling region index) are 1-based, 0 = none.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/sph_vec3.hpp"
+
+struct Model;
+
+inline constexpr int sph_max_materials = 32;
+inline constexpr int sph_max_sections = 32;
+inline constexpr int sph_max_sets = 32;
+inline constexpr int sph_max_regions = 32;
+inline constexpr int sph_max_elements = 256;
+inline constexpr int sph_max_element_nodes = 8;
+inline constexpr int sph_max_set_members = 512;
+
+inline constexpr int sph_phase_water = 1;
+inline constexpr int sph_phase_gas = 2;
+inline constexpr int sph_phase_explosive = 3;
+inline constexpr int sph_phase_solid = 4;
+inline constexpr int sph_phase_shell = 5;
+inline constexpr int sph_phase_boundary = 6;
+inline constexpr int sph_phase_coupling = 7;
+inline constexpr int sph_phase_solid_failed = 8;
+inline constexpr int sph_phase_shell_failed = 9;
+
+inline constexpr int sph_status_active = 0;
+inline constexpr int sph_status_inactive = 1;
+inline constexpr int sph_status_failed = 2;
+inline constexpr int sph_status_reserved = 3;
+
+inline constexpr int sph_region_coupling_contact = 1;
+inline constexpr int sph_region_coupling_continuum = 2;
+inline constexpr int sph_coupling_export_particle = 1;
+inline constexpr int sph_coupling_export_facet = 2;
+inline constexpr int sph_coupling_export_both = 3;
+inline constexpr int sph_coupling_import_force = 1;
+inline constexpr int sph_coupling_import_facet_load = 2;
+inline constexpr int sph_coupling_import_motion = 3;
+inline constexpr int sph_coupling_load_particle_force = 1;
+inline constexpr int sph_coupling_load_facet_force = 2;
+inline constexpr int sph_coupling_load_pressure = 3;
+inline constexpr int sph_coupling_load_traction = 4;
+inline constexpr int sph_coupling_distribution_uniform = 1;
+inline constexpr int sph_coupling_distribution_area = 2;
+inline constexpr int sph_coupling_distribution_mass = 3;
+inline constexpr int sph_coupling_contact_state_none = 0;
+inline constexpr int sph_coupling_contact_state_import = 1;
+
+struct WaterDiagnostics {
+    int water_particle_count = 0;
+    double water_mass = 0.0;
+    Vec3 water_momentum;
+    double water_max_pressure = 0.0;
+    double water_min_density = 0.0;
+    double water_max_density = 0.0;
+    double water_pressure_impulse = 0.0;
+    double water_dt_cfl = 0.0;
+    double water_dt_accel = 0.0;
+    double water_dt_viscous = 0.0;
+};
+
+struct GasDiagnostics {
+    int gas_particle_count = 0;
+    double gas_mass = 0.0;
+    double gas_volume = 0.0;
+    Vec3 gas_momentum;
+    Vec3 gas_center;
+    double gas_mean_pressure = 0.0;
+    double gas_max_pressure = 0.0;
+    double gas_min_density = 0.0;
+    double gas_max_density = 0.0;
+    double gas_equivalent_radius = 0.0;
+    double gas_previous_equivalent_radius = 0.0;
+    double gas_radius_rate = 0.0;
+    Vec3 gas_previous_center;
+    double gas_center_shift = 0.0;
+    double gas_dt_cfl = 0.0;
+    double gas_dt_accel = 0.0;
+    double gas_dtcrit = 0.0;
+};
+
+struct SolidDiagnostics {
+    int solid_particle_count = 0;
+    int solid_failed_count = 0;
+    double solid_mass = 0.0;
+    Vec3 solid_momentum;
+    double solid_kinetic_energy = 0.0;
+    double solid_internal_energy_total = 0.0;
+    double solid_max_von_mises = 0.0;
+    double solid_min_plastic_strain = 0.0;
+    double solid_max_plastic_strain = 0.0;
+    double solid_min_damage = 0.0;
+    double solid_max_damage = 0.0;
+    double solid_min_softening = 0.0;
+    double solid_max_softening = 0.0;
+    double solid_dt_cfl = 0.0;
+    double solid_dt_accel = 0.0;
+    double solid_dtcrit = 0.0;
+    int solid_reference_neighbor_min = 0;
+    double solid_correction_det_min = 0.0;
+    int solid_correction_status_max = 0;
+    double solid_max_strain_rate = 0.0;
+    double solid_max_acceleration = 0.0;
+    double solid_internal_force_residual = 0.0;
+};
+
+struct MaterialRecord {
+    std::string material_name;  // names: trimmed, at most 64 characters
+    std::string material_type;
+    int material_internal_id = 0;
+    double material_density = 0.0;
+};
+
+struct SectionRecord {
+    std::string section_name;  // the element set or node set the section covers
+    std::string section_type;
+    std::string section_material_name;
+    std::string section_orientation_name;
+    int section_material_id = 0;
+    double section_thickness = 0.0;
+    int section_integration_points = 0;
+    double section_shear_correction = 0.0;
+};
+
+struct SetRecord {
+    std::string name;
+    int member_count = 0;
+    int first_member = 0;
+    std::vector<int> members;  // external node or element numbers, member_count entries
+};
+
+struct ElementRecord {
+    int element_id_ext = 0;
+    std::string element_type;
+    int element_conn_count = 0;
+    int element_conn[sph_max_element_nodes] = {};  // external node numbers, unused 0
+};
+
+struct CouplingRegionRecord {
+    std::string coupling_region_name;
+    std::string coupling_region_set_name;
+    std::string coupling_region_surface_name;
+    std::string coupling_region_material_name;
+    std::string coupling_region_section_name;
+    int coupling_region_type = 0;
+    int coupling_region_export_mode = 0;
+    int coupling_region_import_mode = 0;
+    int coupling_region_load_mode = 0;
+    int coupling_region_distribution_mode = 0;
+    int coupling_region_contact_state_mode = 0;
+    int coupling_region_enabled = 0;
+    int coupling_region_phase_filter = 0;
+    int coupling_region_material_filter = 0;
+    int coupling_region_section_filter = 0;
+    int coupling_region_internal_id = 0;
+    int coupling_region_particle_count = 0;
+    std::vector<int> coupling_region_particles;  // 0-based particle indices, particle_count entries
+};
+
+struct TamrixOptions {
+    int tamrix_worker_enabled = 0;
+    std::string tamrix_region_name = "ALL";
+    int tamrix_export_radius = 1;
+    int tamrix_export_sound_speed = 1;
+    int tamrix_accept_contact_state = 1;
+    int tamrix_accept_boundary_state = 0;
+};
+
+struct DbState {
+    int npart = 0;
+
+    // Particle arrays, npart entries each (empty when npart is 0).
+    std::vector<int> particle_id_ext;
+    std::vector<int> particle_phase;
+    std::vector<int> particle_status;
+    std::vector<int> material_id;
+    std::vector<int> section_id;
+    std::vector<Vec3> x0;
+    std::vector<Vec3> x;
+    std::vector<Vec3> v;
+    std::vector<Vec3> a;
+    std::vector<Vec3> vhalf;
+    std::vector<double> mass;
+    std::vector<double> rho;
+    std::vector<double> volume;
+    std::vector<double> pressure;
+    std::vector<double> internal_energy;
+    std::vector<double> temperature;
+    std::vector<double> h;
+    std::vector<double> drho_dt;
+    std::vector<Vec3> acc_pressure;
+    std::vector<Vec3> acc_viscosity;
+    std::vector<Vec3> acc_body;
+
+    // Neighbor search results (the neighbor module fills them). neighbor_list
+    // holds 0-based particle indices; particle i's neighbors are
+    // neighbor_list[neighbor_offset[i] .. neighbor_offset[i] + neighbor_count[i]).
+    std::vector<int64_t> particle_cell_id;
+    std::vector<int> cell_next;
+    std::vector<int> neighbor_count;
+    std::vector<int64_t> neighbor_offset;
+    std::vector<int> cell_head;
+    std::vector<int> neighbor_list;
+
+    WaterDiagnostics water;
+    GasDiagnostics gas;
+    SolidDiagnostics solid;
+
+    std::vector<MaterialRecord> materials;  // material_count = size(), at most 32
+    std::vector<SectionRecord> sections;
+    std::vector<SetRecord> nsets;
+    std::vector<SetRecord> elsets;
+    std::vector<ElementRecord> elements;
+    std::vector<CouplingRegionRecord> coupling_regions;
+    int coupling_region_disabled_count = 0;
+    TamrixOptions tamrix;
+
+    // Lookup indexes from external node / element number to the first
+    // particle / element holding it, rebuilt lazily after records change.
+    // (Owned by the database implementation; see sph_db_find_node.)
+    std::vector<std::pair<int, int>> node_lookup;
+    bool node_lookup_valid = false;
+    std::vector<std::pair<int, int>> element_lookup;
+    bool element_lookup_valid = false;
+};
+
+// Name lookups: 1-based record index of the first match, 0 if none.
+int sph_db_find_material(const DbState& db, std::string_view name);
+int sph_db_find_section(const DbState& db, std::string_view name);
+int sph_db_find_nset(const DbState& db, std::string_view name);
+int sph_db_find_elset(const DbState& db, std::string_view name);
+// First particle (0-based) whose external id is ext_id, -1 if none.
+int sph_db_find_node(DbState& db, int ext_id);
+// First element (0-based) whose external number is ext_id, -1 if none.
+int sph_db_find_element(DbState& db, int ext_id);
+
+// Storage.
+[[nodiscard]] int sph_db_allocate(Model& m, int count);
+void sph_db_initialize_defaults(DbState& db);
+[[nodiscard]] int sph_db_allocate_neighbor_storage(Model& m, int64_t max_links, int64_t num_cells);
+void sph_db_free(DbState& db);
+void sph_db_clear_metadata(DbState& db);
+void sph_db_clear_water_diagnostics(DbState& db);
+void sph_db_clear_gas_diagnostics(DbState& db);
+void sph_db_clear_solid_diagnostics(DbState& db);
+
+// Records from the deck. `index` is the 0-based particle index.
+[[nodiscard]] int sph_db_set_node(Model& m, int index, int ext_id, const Vec3& coords);
+[[nodiscard]] int sph_db_add_material(Model& m, std::string_view name, std::string_view mtype);
+[[nodiscard]] int sph_db_set_material_density(Model& m, std::string_view name,
+                                              double density_value);
+[[nodiscard]] int sph_db_add_section(Model& m, std::string_view name, std::string_view stype,
+                                     std::string_view mat_name, double thickness, int points,
+                                     double shear_correction, std::string_view orientation_name);
+[[nodiscard]] int sph_db_add_nset(Model& m, std::string_view name, int member_count,
+                                  const int* members);
+[[nodiscard]] int sph_db_add_elset(Model& m, std::string_view name, int member_count,
+                                   const int* members);
+[[nodiscard]] int sph_db_add_element(Model& m, int ext_id, std::string_view etype,
+                                     int conn_count, const int* conn_values);
+[[nodiscard]] int sph_db_set_tamrix_options(Model& m, int worker_enabled,
+                                            std::string_view region_name, int export_radius,
+                                            int export_sound_speed, int accept_contact_state,
+                                            int accept_boundary_state);
+[[nodiscard]] int sph_db_add_coupling_region(
+    Model& m, std::string_view name, std::string_view set_name, int region_type,
+    int export_mode, int import_mode, int load_mode, int distribution_mode,
+    int contact_state_mode, bool enabled, std::string_view surface_name, int phase_filter,
+    std::string_view material_filter_name, std::string_view section_filter_name);
+
+// Model build.
+[[nodiscard]] int sph_db_apply_sections_to_particles(Model& m);
+void sph_db_assign_particle_section(DbState& db, int node_index, int sec);
+int sph_db_phase_from_material(const DbState& db, int mat_index);
+[[nodiscard]] int sph_db_build_coupling_regions(Model& m);
+bool sph_db_coupling_accepts_particle(const DbState& db, int region, int node_index);
+[[nodiscard]] int sph_db_add_coupling_particle(Model& m, int region, int node_index, int& count);
+
+// Queries.
+int sph_db_get_particle_count(const DbState& db);
+// Copies the 13 per-particle quantities in the host layout (see velunor.h);
+// `count` is set to npart first.
+[[nodiscard]] int sph_db_get_particle_state(Model& m, int max_particles, int* particle_id_ext_out,
+                                            int* phase_out, int* status_out, int* material_id_out,
+                                            int* section_id_out, double* x_out, double* v_out,
+                                            double* a_out, double* rho_out, double* pressure_out,
+                                            double* internal_energy_out,
+                                            double* temperature_out, double* h_out, int& count);
