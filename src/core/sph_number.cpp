@@ -6,9 +6,15 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_exponent_letter(char c) { return c == 'E' || c == 'e' || c == 'D' || c == 'd'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_exponent_letter(char c) {
+    return c == 'E' || c == 'e' || c == 'D' || c == 'd';
+}
 
 // Shape of a valid real item, filled by scan_real.
 struct RealShape {
@@ -46,8 +52,8 @@ bool scan_real(std::string_view s, RealShape& shape) {
 // range: positive means overflow, zero or negative means underflow.
 int64_t decimal_magnitude(std::string_view s, const RealShape& shape) {
     std::size_t i = (s[0] == '+' || s[0] == '-') ? 1 : 0;
-    std::size_t end = shape.exponent_letter == std::string_view::npos ? s.size()
-                                                                       : shape.exponent_letter;
+    std::size_t end =
+        shape.exponent_letter == std::string_view::npos ? s.size() : shape.exponent_letter;
     int64_t position = 0;  // digits before the point after leading zeros, or minus zeros after it
     bool found = false;
     bool after_point = false;
@@ -86,9 +92,13 @@ int64_t decimal_magnitude(std::string_view s, const RealShape& shape) {
 template <typename Int>
 bool read_integer(std::string_view text, Int& value) {
     std::string_view item = sph_number_first_item(text);
-    if (!item.empty() && item[0] == '+') item.remove_prefix(1);
+    // from_chars accepts a leading '-' only; a '+' is skipped here, and
+    // "+-1", "--1" and "-+1" are refused.
+    if (!item.empty() && item[0] == '+') {
+        item.remove_prefix(1);
+        if (!item.empty() && item[0] == '-') return false;
+    }
     if (item.empty()) return false;
-    // from_chars accepts a leading '-' only; reject "--1" and "-+1" here.
     std::size_t first_digit = item[0] == '-' ? 1 : 0;
     if (first_digit >= item.size() || !is_digit(item[first_digit])) return false;
     Int parsed{};
@@ -134,7 +144,9 @@ bool sph_number_read_real(std::string_view text, double& value) {
     return true;
 }
 
-bool sph_number_read_int(std::string_view text, int& value) { return read_integer(text, value); }
+bool sph_number_read_int(std::string_view text, int& value) {
+    return read_integer(text, value);
+}
 
 bool sph_number_read_int64(std::string_view text, int64_t& value) {
     return read_integer(text, value);

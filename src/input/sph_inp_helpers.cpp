@@ -8,7 +8,9 @@
 
 namespace {
 
-char upper_char(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char upper_char(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 }  // namespace
 
@@ -75,7 +77,9 @@ void sph_inp_split_csv(std::string_view line, SphCsvFields& out) {
     if (out.count < sph_inp_max_fields) store(line.substr(start));
 }
 
-std::string sph_inp_upper(std::string_view text) { return sph_text_upper(text); }
+std::string sph_inp_upper(std::string_view text) {
+    return sph_text_upper(text);
+}
 
 namespace {
 
@@ -90,7 +94,9 @@ std::string_view finish_line(std::string_view line) {
 
 }  // namespace
 
-SphInpLineReader::~SphInpLineReader() { close(); }
+SphInpLineReader::~SphInpLineReader() {
+    close();
+}
 
 bool SphInpLineReader::open(const std::string& path) {
     close();

@@ -54,7 +54,7 @@ bool sph_inp_starts_with_upper(std::string_view text, std::string_view upper_pre
 // alike), cut to 1024 characters; a line longer than the buffer is read in
 // pieces and cut the same way, so no line length can exhaust memory.
 class SphInpLineReader {
-public:
+  public:
     SphInpLineReader() = default;
     SphInpLineReader(const SphInpLineReader&) = delete;
     SphInpLineReader& operator=(const SphInpLineReader&) = delete;
@@ -70,7 +70,7 @@ public:
     [[nodiscard]] bool next(std::string_view& line);
     bool failed() const { return error_; }
 
-private:
+  private:
     bool refill();
     bool read_overlong(std::string_view& line);
 

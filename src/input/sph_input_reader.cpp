@@ -190,7 +190,8 @@ std::string option_or(std::string_view line, std::string_view name, std::string_
 }
 
 // First non-blank of the options, in order.
-std::string_view first_option(std::string_view line, std::initializer_list<std::string_view> names) {
+std::string_view first_option(std::string_view line,
+                              std::initializer_list<std::string_view> names) {
     for (std::string_view name : names) {
         std::string_view value = sph_input_get_option(line, name);
         if (!value.empty()) return value;
@@ -251,8 +252,8 @@ int register_section(Model& m, std::string_view line) {
     double thickness = 0.0;
     std::string_view text = sph_input_get_option(line, "THICKNESS");
     if (!text.empty()) {
-        if (int status = sph_input_parse_real_value(m, text, thickness,
-                                                    "invalid section THICKNESS")) {
+        if (int status =
+                sph_input_parse_real_value(m, text, thickness, "invalid section THICKNESS")) {
             return status;
         }
     }
@@ -266,8 +267,8 @@ int register_section(Model& m, std::string_view line) {
     double shear = sph_input_default_shear_correction;
     text = first_option(line, {"SHEAR_CORRECTION", "SHEAR"});
     if (!text.empty()) {
-        if (int status = sph_input_parse_real_value(m, text, shear,
-                                                    "invalid section SHEAR_CORRECTION")) {
+        if (int status =
+                sph_input_parse_real_value(m, text, shear, "invalid section SHEAR_CORRECTION")) {
             return status;
         }
     }
@@ -306,8 +307,8 @@ int parse_output_control(Model& m, std::string_view line) {
     std::string_view text = sph_input_get_option(line, "INTERVAL");
     if (text.empty()) return sph_success;
     int interval = 0;
-    if (int status = sph_input_parse_integer_value(m, text, interval,
-                                                   "invalid numeric option INTERVAL")) {
+    if (int status =
+            sph_input_parse_integer_value(m, text, interval, "invalid numeric option INTERVAL")) {
         return status;
     }
     return sph_output_set_interval(m, interval);
@@ -390,15 +391,33 @@ int parse_body_force(Model& m, std::string_view line) {
 
 // Keywords whose receiving modules are not part of the library yet: accepted
 // without effect, so decks that carry them already read.
-int parse_coupling_region(Model&, std::string_view) { return sph_success; }
-int parse_tamrix_options(Model&, std::string_view) { return sph_success; }
-int parse_blast_region(Model&, std::string_view) { return sph_success; }
-int parse_explosive_control(Model&, std::string_view) { return sph_success; }
-int parse_ignition(Model&, std::string_view) { return sph_success; }
-int parse_shell_director(Model&, std::string_view) { return sph_success; }
-int parse_shell_rotation(Model&, std::string_view) { return sph_success; }
-int parse_shell_control(Model&, std::string_view) { return sph_success; }
-int parse_solid_control(Model&, std::string_view) { return sph_success; }
+int parse_coupling_region(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_tamrix_options(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_blast_region(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_explosive_control(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_ignition(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_shell_director(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_shell_rotation(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_shell_control(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_solid_control(Model&, std::string_view) {
+    return sph_success;
+}
 
 int dispatch_velunor(Model& m, std::string_view line) {
     using Handler = int (*)(Model&, std::string_view);
@@ -537,7 +556,9 @@ void sph_input_reset(Model& m) {
     m.input = InputState{};
 }
 
-int sph_input_get_warning_count(const Model& m) { return m.input.input_warning_count; }
+int sph_input_get_warning_count(const Model& m) {
+    return m.input.input_warning_count;
+}
 
 std::string_view sph_input_get_option(std::string_view line, std::string_view name) {
     std::string_view wanted = sph_text_trim(name);
@@ -575,14 +596,16 @@ int sph_input_get_required_real(Model& m, std::string_view line, std::string_vie
     if (text.empty()) {
         return sph_input_set_error(m, "missing required option " + std::string(name));
     }
-    return sph_input_parse_real_value(m, text, value, "invalid numeric option " + std::string(name));
+    return sph_input_parse_real_value(m, text, value,
+                                      "invalid numeric option " + std::string(name));
 }
 
 int sph_input_get_optional_real(Model& m, std::string_view line, std::string_view name,
                                 double& value) {
     std::string_view text = sph_input_get_option(line, name);
     if (text.empty()) return sph_success;
-    return sph_input_parse_real_value(m, text, value, "invalid numeric option " + std::string(name));
+    return sph_input_parse_real_value(m, text, value,
+                                      "invalid numeric option " + std::string(name));
 }
 
 int sph_input_parse_real_value(Model& m, std::string_view text, double& value,
