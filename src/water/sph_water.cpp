@@ -13,7 +13,9 @@ namespace {
 
 constexpr double largest_double = std::numeric_limits<double>::max();
 
-bool is_blank(std::string_view text) { return sph_text_trim(text).empty(); }
+bool is_blank(std::string_view text) {
+    return sph_text_trim(text).empty();
+}
 
 // One Wendland C2 gradient with the smoothing length of particle i, as every
 // water pair sum uses it.
@@ -28,7 +30,9 @@ void sph_water_initialize(WaterState& water) {
     water.water_module_initialized = true;
 }
 
-void sph_water_reset(WaterState& water) { water = WaterState{}; }
+void sph_water_reset(WaterState& water) {
+    water = WaterState{};
+}
 
 bool sph_water_is_active_particle(const DbState& db, int i) {
     return i >= 0 && i < db.npart && db.particle_phase[i] == sph_phase_water &&
@@ -50,8 +54,7 @@ void sph_water_note_material(WaterState& water, std::string_view name,
 }
 
 int sph_water_set_eos(Model& m, std::string_view eos_type, std::string_view material_name,
-                      double rho0, double c0, double gamma, double p0, double b_value,
-                      bool has_b) {
+                      double rho0, double c0, double gamma, double p0, double b_value, bool has_b) {
     WaterState& w = m.water;
     if (is_blank(eos_type)) {
         return sph_error_set(m.error, sph_error_input, "Water EOS TYPE is required");
@@ -85,9 +88,8 @@ int sph_water_set_eos(Model& m, std::string_view eos_type, std::string_view mate
     return sph_success;
 }
 
-int sph_water_set_viscosity(Model& m, std::string_view visc_type,
-                            std::string_view material_name, double alpha, double beta,
-                            double eta2) {
+int sph_water_set_viscosity(Model& m, std::string_view visc_type, std::string_view material_name,
+                            double alpha, double beta, double eta2) {
     WaterState& w = m.water;
     if (is_blank(visc_type)) {
         return sph_error_set(m.error, sph_error_input, "Water viscosity TYPE is required");
@@ -99,8 +101,7 @@ int sph_water_set_viscosity(Model& m, std::string_view visc_type,
         return sph_error_set(m.error, sph_error_input, "Water viscosity MATERIAL is required");
     }
     if (alpha < 0.0 || beta < 0.0 || eta2 <= 0.0) {
-        return sph_error_set(m.error, sph_error_argument,
-                             "Water viscosity parameters are invalid");
+        return sph_error_set(m.error, sph_error_argument, "Water viscosity parameters are invalid");
     }
     w.water_material_name = sph_text_field(material_name, sph_name_len);
     w.water_visc_alpha = alpha;
@@ -320,8 +321,7 @@ int sph_water_compute_acceleration(Model& m) {
     return sph_success;
 }
 
-int sph_water_estimate_dt_limits(Model& m, double& dt_cfl, double& dt_accel,
-                                 double& dt_viscous) {
+int sph_water_estimate_dt_limits(Model& m, double& dt_cfl, double& dt_accel, double& dt_viscous) {
     dt_cfl = 0.0;
     dt_accel = 0.0;
     dt_viscous = 0.0;
@@ -394,9 +394,8 @@ int sph_water_update_diagnostics(Model& m) {
     return sph_success;
 }
 
-int sph_water_get_summary(Model& m, double& mass_out, Vec3& momentum_out,
-                          double& max_pressure_out, double& min_density_out,
-                          double& max_density_out) {
+int sph_water_get_summary(Model& m, double& mass_out, Vec3& momentum_out, double& max_pressure_out,
+                          double& min_density_out, double& max_density_out) {
     mass_out = 0.0;
     momentum_out = Vec3{};
     max_pressure_out = 0.0;

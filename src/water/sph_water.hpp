@@ -63,8 +63,8 @@ void sph_water_note_material(WaterState& water, std::string_view name,
                                     std::string_view material_name, double rho0, double c0,
                                     double gamma, double p0, double b_value, bool has_b);
 [[nodiscard]] int sph_water_set_viscosity(Model& m, std::string_view visc_type,
-                                          std::string_view material_name, double alpha,
-                                          double beta, double eta2);
+                                          std::string_view material_name, double alpha, double beta,
+                                          double eta2);
 [[nodiscard]] int sph_water_set_particle_control(Model& m, double h_value, double mass_value,
                                                  double volume_value);
 [[nodiscard]] int sph_water_set_body_force(Model& m, const Vec3& force);
