@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/sph_model.hpp"
+#include "solver/sph_solver_explicit.hpp"
 
 Model& sph_api_model() {
     static Model model;
@@ -104,17 +105,17 @@ int sph_get_input_warning_count(Model& m, int& count) {
 int sph_estimate_stable_dt(Model& m, double& dtcrit) {
     dtcrit = 0.0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_estimate_stable_dt");
+    return sph_solver_estimate_stable_dt(m, dtcrit);
 }
 
-int sph_advance_explicit(Model& m, [[maybe_unused]] double dt) {
+int sph_advance_explicit(Model& m, double dt) {
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_advance_explicit");
+    return sph_solver_advance_explicit(m, dt);
 }
 
 int sph_run_explicit(Model& m) {
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_run_explicit");
+    return sph_solver_run_explicit(m);
 }
 
 int sph_get_current_time(Model& m, double& time, int& step) {
@@ -216,7 +217,7 @@ int sph_get_water_summary(Model& m, double& mass, Vec3& momentum, double& max_pr
     min_density = 0.0;
     max_density = 0.0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_water_summary");
+    return sph_water_get_summary(m, mass, momentum, max_pressure, min_density, max_density);
 }
 
 int sph_get_water_dt_limits(Model& m, double& dt_cfl, double& dt_accel, double& dt_viscous) {
@@ -224,7 +225,7 @@ int sph_get_water_dt_limits(Model& m, double& dt_cfl, double& dt_accel, double& 
     dt_accel = 0.0;
     dt_viscous = 0.0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_water_dt_limits");
+    return sph_water_estimate_dt_limits(m, dt_cfl, dt_accel, dt_viscous);
 }
 
 // ---------------------------------------------------------------------------

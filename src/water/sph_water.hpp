@@ -4,10 +4,27 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/sph_vec3.hpp"
 
 struct Model;
+struct DbState;
+
+// Per-particle values the step's pair pass reads for every neighbor, packed
+// into one cache line so a neighbor costs one line instead of six arrays.
+struct alignas(64) WaterPairRecord {
+    Vec3 x;
+    Vec3 v;
+    double mass = 0.0;
+    double p_over_rho2 = 0.0;  // pressure / rho^2
+};
+
+// Step workspace: sized to the particle count, reused across steps.
+struct WaterWorkspace {
+    std::vector<WaterPairRecord> record;
+    std::vector<unsigned char> active;  // 1 for an active water particle
+};
 
 struct WaterState {
     bool water_module_initialized = false;
@@ -28,10 +45,16 @@ struct WaterState {
     double water_default_mass = 1.0;
     double water_default_volume = 1.0;
     Vec3 water_body_force;
+
+    WaterWorkspace workspace;  // not part of the module's values; scratch only
 };
 
 void sph_water_initialize(WaterState& water);
 void sph_water_reset(WaterState& water);
+
+// Particle classes (0-based index i).
+bool sph_water_is_active_particle(const DbState& db, int i);
+bool sph_water_is_material_particle(const DbState& db, int i);
 
 // Deck setters (they validate and report their own messages).
 void sph_water_note_material(WaterState& water, std::string_view name,
@@ -40,8 +63,8 @@ void sph_water_note_material(WaterState& water, std::string_view name,
                                     std::string_view material_name, double rho0, double c0,
                                     double gamma, double p0, double b_value, bool has_b);
 [[nodiscard]] int sph_water_set_viscosity(Model& m, std::string_view visc_type,
-                                          std::string_view material_name, double alpha,
-                                          double beta, double eta2);
+                                          std::string_view material_name, double alpha, double beta,
+                                          double eta2);
 [[nodiscard]] int sph_water_set_particle_control(Model& m, double h_value, double mass_value,
                                                  double volume_value);
 [[nodiscard]] int sph_water_set_body_force(Model& m, const Vec3& force);
@@ -58,7 +81,18 @@ bool sph_water_has_material_density(const Model& m);
 [[nodiscard]] int sph_water_compute_density_rate(Model& m);
 [[nodiscard]] int sph_water_compute_pressure_acceleration(Model& m);
 [[nodiscard]] int sph_water_compute_viscosity_acceleration(Model& m);
+// Monaghan viscosity of the pair (i, j) on particle i (0-based indices).
+[[nodiscard]] int sph_water_pair_viscosity(Model& m, int i, int j, Vec3& contribution);
 [[nodiscard]] int sph_water_compute_acceleration(Model& m);
+// The step's fast path: the density rate and, when no water particle can make
+// the acceleration fail (density and smoothing length positive everywhere),
+// the acceleration too, in one pass over the pairs that evaluates each kernel
+// gradient once. Results are bit-identical to sph_water_compute_density_rate
+// followed by sph_water_compute_acceleration. Otherwise only the density rate
+// runs (the plain way, so every failure keeps its order and message) and the
+// caller computes the acceleration at its own place in the step.
+[[nodiscard]] int sph_water_compute_density_rate_and_acceleration(Model& m,
+                                                                  bool& acceleration_done);
 [[nodiscard]] int sph_water_estimate_dt_limits(Model& m, double& dt_cfl, double& dt_accel,
                                                double& dt_viscous);
 [[nodiscard]] int sph_water_update_diagnostics(Model& m);

@@ -1,0 +1,135 @@
+#include "solver/sph_solver_explicit.hpp"
+
+#include "core/sph_error.hpp"
+#include "core/sph_model.hpp"
+#include "output/sph_output_csv.hpp"
+#include "particle/sph_neighbor.hpp"
+#include "water/sph_water.hpp"
+
+namespace {
+
+// Kick-drift-kick with one acceleration for both half kicks, every particle
+// whatever its phase and status; particles that must not move stay because
+// their a and v are 0.
+void integrate_particles(DbState& db, double dt) {
+    const double half_dt = 0.5 * dt;
+    Vec3* x = db.x.data();
+    Vec3* v = db.v.data();
+    Vec3* vhalf = db.vhalf.data();
+    const Vec3* a = db.a.data();
+    double* rho = db.rho.data();
+    const double* drho_dt = db.drho_dt.data();
+    for (int i = 0; i < db.npart; ++i) {
+        const Vec3 vh = v[i] + half_dt * a[i];
+        vhalf[i] = vh;
+        x[i] = x[i] + dt * vh;
+        rho[i] = rho[i] + dt * drho_dt[i];
+        v[i] = vh + half_dt * a[i];
+    }
+}
+
+// The step's physics between the start and the time update. The first failing
+// call ends it with its status.
+int advance_particles(Model& m, double dt) {
+    DbState& db = m.db;
+    // Water, gas and solid set the acceleration of their active particles
+    // afresh; every other particle (boundary, shell, failed or inactive ones,
+    // and solids the solid phase leaves alone) would otherwise carry its last
+    // acceleration into this step and have blast loads and coupling imports
+    // pile up on it. Clearing all of them first changes nothing for the ones a
+    // phase sets.
+    for (int i = 0; i < db.npart; ++i) db.a[i] = Vec3{};
+
+    if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
+    if (const int st = sph_water_update_pressure(m); st != 0) return st;
+
+    bool water_acceleration_done = false;
+    if (const int st = sph_water_compute_density_rate_and_acceleration(m, water_acceleration_done);
+        st != 0) {
+        return st;
+    }
+    if (!water_acceleration_done) {
+        if (const int st = sph_water_compute_acceleration(m); st != 0) return st;
+    }
+
+    integrate_particles(db, dt);
+
+    if (const int st = sph_water_update_diagnostics(m); st != 0) return st;
+    return sph_success;
+}
+
+// One step that ends at new_time (the run loop passes the end time itself for
+// its last step, so it lands there exactly).
+int advance_to(Model& m, double dt, double new_time) {
+    if (!(dt > 0.0)) {  // NaN too: it would turn every particle into NaN
+        return sph_error_set(m.error, sph_error_argument, "time step must be positive");
+    }
+    if (m.db.npart > 0) {
+        if (const int st = advance_particles(m, dt); st != 0) return st;
+    }
+    ControlState& c = m.control;
+    c.current_time = new_time;
+    c.current_step += 1;
+    if (c.output_enabled && c.output_interval > 0 && c.current_step % c.output_interval == 0) {
+        return sph_output_write_step(m, c.current_step, c.current_time);
+    }
+    return sph_success;
+}
+
+}  // namespace
+
+int sph_solver_phase_dt(Model& m, double& dtcrit) {
+    dtcrit = 0.0;
+    const double safety = m.control.safety_factor;
+    if (safety <= 0.0) {
+        return sph_error_set(m.error, sph_error_argument,
+                             "time step safety factor must be positive");
+    }
+    double dt_cfl = 0.0;
+    double dt_accel = 0.0;
+    double dt_viscous = 0.0;
+    if (const int st = sph_water_estimate_dt_limits(m, dt_cfl, dt_accel, dt_viscous); st != 0) {
+        return st;
+    }
+    const double inner = dt_viscous < dt_accel ? dt_viscous : dt_accel;
+    const double water_limit = inner < dt_cfl ? inner : dt_cfl;
+    dtcrit = water_limit > 0.0 ? water_limit : 0.0;
+    // Gas, explosive and solid limits join here in that order: each replaces
+    // dtcrit when it is positive and dtcrit is not positive or larger.
+    dtcrit = safety * dtcrit;
+    return sph_success;
+}
+
+int sph_solver_estimate_stable_dt(Model& m, double& dtcrit) {
+    dtcrit = m.control.dt_default;
+    if (m.db.npart == 0) return sph_success;
+    if (const int st = sph_solver_phase_dt(m, dtcrit); st != 0) return st;
+    // Not positive (or NaN) means no phase limits the step.
+    if (!(dtcrit > 0.0) || dtcrit > m.control.dt_default) dtcrit = m.control.dt_default;
+    return sph_success;
+}
+
+int sph_solver_advance_explicit(Model& m, double dt) {
+    return advance_to(m, dt, m.control.current_time + dt);
+}
+
+int sph_solver_run_explicit(Model& m) {
+    ControlState& c = m.control;
+    int n = 0;
+    while (c.current_time < c.end_time && n < c.max_steps) {
+        double dt = 0.0;
+        if (const int st = sph_solver_estimate_stable_dt(m, dt); st != 0) return st;
+        // current_time + (end_time - current_time) can round to a value just
+        // below end_time, which would cost an extra step of a few ulps; the
+        // last step therefore ends at end_time itself.
+        double new_time = c.current_time + dt;
+        if (new_time > c.end_time) {
+            dt = c.end_time - c.current_time;
+            new_time = c.end_time;
+        }
+        if (dt <= 0.0) return sph_success;
+        if (const int st = advance_to(m, dt, new_time); st != 0) return st;
+        n += 1;
+    }
+    return sph_success;
+}

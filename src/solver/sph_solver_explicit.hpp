@@ -1,0 +1,19 @@
+#pragma once
+// Explicit time integration: stable time step over the phases, one step in a
+// fixed order of phase work and a common kick-drift-kick update, and the run
+// loop to the end time. Time and step live in run control.
+
+struct Model;
+
+// The time step to use next: the phases' stable step times the safety factor,
+// bounded above by dt_default, which is also the fallback when no phase limits
+// the step (and the result for an empty model).
+[[nodiscard]] int sph_solver_estimate_stable_dt(Model& m, double& dtcrit);
+// The smallest positive stable step over the phases times the safety factor;
+// 0 when no phase imposes one.
+[[nodiscard]] int sph_solver_phase_dt(Model& m, double& dtcrit);
+// One step of size dt (not compared with any stability limit).
+[[nodiscard]] int sph_solver_advance_explicit(Model& m, double dt);
+// Steps of the stable size until end_time (the last one lands on it) or until
+// this call has taken max_steps steps.
+[[nodiscard]] int sph_solver_run_explicit(Model& m);
