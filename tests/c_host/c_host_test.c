@@ -66,13 +66,12 @@ enum { export_count = sizeof export_names / sizeof export_names[0] };
 
 static int failures = 0;
 
-#define CHECK(condition)                                                   \
-    do {                                                                   \
-        if (!(condition)) {                                                \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-                    #condition);                                           \
-            ++failures;                                                    \
-        }                                                                  \
+#define CHECK(condition)                                                                  \
+    do {                                                                                  \
+        if (!(condition)) {                                                               \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            ++failures;                                                                   \
+        }                                                                                 \
     } while (0)
 
 /* Typed entry points, checked against the public declarations. */
