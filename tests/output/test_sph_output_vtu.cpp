@@ -243,9 +243,10 @@ TEST(OutputPvd, EmptyCollectionAndLongNames) {
 TEST(OutputPvd, CapacityIsTenThousandDistinctSteps) {
     TempDir dir;
     Model m;
-    for (int step = 1; step <= sph_pvd_max_entries; ++step) {
-        ASSERT_EQ(sph_pvd_register_entry(m, step, step * 1e-3, "f.vtu"), 0);
+    for (int step = 1; step < sph_pvd_max_entries; ++step) {
+        m.pvd.entries.push_back(PvdEntry{step, step * 1e-3, "f.vtu"});
     }
+    ASSERT_EQ(sph_pvd_register_entry(m, sph_pvd_max_entries, 10.0, "f.vtu"), 0);  // the last place
     EXPECT_EQ(sph_output_write_pvd_step(m, dir.path().string(), 10001, 1.0, "g.vtu"), 3);
     EXPECT_EQ(m.error.last_error_message, "PVD output entry capacity exceeded");
     EXPECT_EQ(m.pvd.entries.size(), 10000u);
