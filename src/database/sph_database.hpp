@@ -241,9 +241,14 @@ int sph_db_find_section(const DbState& db, std::string_view name);
 int sph_db_find_nset(const DbState& db, std::string_view name);
 int sph_db_find_elset(const DbState& db, std::string_view name);
 // First particle (0-based) whose external id is ext_id, -1 if none.
+// Answered from a sorted index built on first use (O(log n) per lookup);
+// sph_db_set_node, sph_db_allocate and sph_db_free keep it current. Code that
+// writes particle_id_ext directly must call sph_db_invalidate_lookups.
 int sph_db_find_node(DbState& db, int ext_id);
 // First element (0-based) whose external number is ext_id, -1 if none.
 int sph_db_find_element(DbState& db, int ext_id);
+// Drops the node and element indexes; the next lookup rebuilds them.
+void sph_db_invalidate_lookups(DbState& db);
 
 // Storage.
 [[nodiscard]] int sph_db_allocate(Model& m, int count);
@@ -267,17 +272,17 @@ void sph_db_clear_solid_diagnostics(DbState& db);
                                   const int* members);
 [[nodiscard]] int sph_db_add_elset(Model& m, std::string_view name, int member_count,
                                    const int* members);
-[[nodiscard]] int sph_db_add_element(Model& m, int ext_id, std::string_view etype,
-                                     int conn_count, const int* conn_values);
+[[nodiscard]] int sph_db_add_element(Model& m, int ext_id, std::string_view etype, int conn_count,
+                                     const int* conn_values);
 [[nodiscard]] int sph_db_set_tamrix_options(Model& m, int worker_enabled,
                                             std::string_view region_name, int export_radius,
                                             int export_sound_speed, int accept_contact_state,
                                             int accept_boundary_state);
 [[nodiscard]] int sph_db_add_coupling_region(
-    Model& m, std::string_view name, std::string_view set_name, int region_type,
-    int export_mode, int import_mode, int load_mode, int distribution_mode,
-    int contact_state_mode, bool enabled, std::string_view surface_name, int phase_filter,
-    std::string_view material_filter_name, std::string_view section_filter_name);
+    Model& m, std::string_view name, std::string_view set_name, int region_type, int export_mode,
+    int import_mode, int load_mode, int distribution_mode, int contact_state_mode, bool enabled,
+    std::string_view surface_name, int phase_filter, std::string_view material_filter_name,
+    std::string_view section_filter_name);
 
 // Model build.
 [[nodiscard]] int sph_db_apply_sections_to_particles(Model& m);
@@ -289,11 +294,13 @@ bool sph_db_coupling_accepts_particle(const DbState& db, int region, int node_in
 
 // Queries.
 int sph_db_get_particle_count(const DbState& db);
+// Particle count and the number of vector components (3).
+void sph_db_get_particle_state_capacity(const DbState& db, int& count, int& ndim);
 // Copies the 13 per-particle quantities in the host layout (see velunor.h);
 // `count` is set to npart first.
 [[nodiscard]] int sph_db_get_particle_state(Model& m, int max_particles, int* particle_id_ext_out,
                                             int* phase_out, int* status_out, int* material_id_out,
                                             int* section_id_out, double* x_out, double* v_out,
                                             double* a_out, double* rho_out, double* pressure_out,
-                                            double* internal_energy_out,
-                                            double* temperature_out, double* h_out, int& count);
+                                            double* internal_energy_out, double* temperature_out,
+                                            double* h_out, int& count);

@@ -1,0 +1,372 @@
+#include "interface/sph_api.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "core/sph_model.hpp"
+
+Model& sph_api_model() {
+    static Model model;
+    return model;
+}
+
+int sph_api_require_initialized(Model& m) {
+    if (sph_api_state_get_initialized(m.api)) return sph_success;
+    return sph_error_set(m.error, sph_error_state, "Velunor API is not initialized");
+}
+
+int sph_api_require_model_built(Model& m) {
+    if (sph_api_state_get_model_built(m.api)) return sph_success;
+    return sph_error_set(m.error, sph_error_state, "Velunor model is not built");
+}
+
+int sph_api_not_implemented(Model& m, std::string_view name) {
+    std::string message(name);
+    message += " is not implemented";
+    return sph_error_set(m.error, sph_error_not_implemented, message);
+}
+
+// Both guards in their order; the first failure ends the operation.
+static int require_built_model(Model& m) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_api_require_model_built(m);
+}
+
+// ---------------------------------------------------------------------------
+// Life cycle and version
+
+int sph_initialize(Model& m) {
+    sph_error_clear(m.error);
+    sph_control_reset(m.control);
+    sph_db_free(m.db);
+    sph_particle_initialize(m.particle);
+    sph_material_initialize(m.material);
+    sph_water_initialize(m.water);
+    sph_output_reset_pvd(m.pvd);
+    sph_api_state_set_initialized(m.api, true);
+    sph_api_state_set_model_built(m.api, false);
+    return sph_success;
+}
+
+// Run control keeps its values until the next initialization.
+int sph_finalize(Model& m) {
+    sph_db_free(m.db);
+    sph_particle_reset(m.particle);
+    sph_material_reset(m.material);
+    sph_water_reset(m.water);
+    sph_output_reset_pvd(m.pvd);
+    (void)sph_log_close(m.log, m.error);
+    sph_api_state_set_initialized(m.api, false);
+    sph_error_clear(m.error);
+    return sph_success;
+}
+
+int sph_get_version(int& major, int& minor, int& patch) {
+    major = sph_version_major;
+    minor = sph_version_minor;
+    patch = sph_version_patch;
+    return sph_success;
+}
+
+int sph_get_last_error(const Model& m, int& code, std::string_view& message) {
+    code = m.error.last_error_code;
+    message = m.error.last_error_message;
+    return sph_success;
+}
+
+// ---------------------------------------------------------------------------
+// Deck and model
+
+int sph_read_inp(Model& m, [[maybe_unused]] std::string_view filename) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    // Cleared before anything is read, so a failed read leaves no usable model.
+    sph_api_state_set_model_built(m.api, false);
+    return sph_api_not_implemented(m, "velunor_read_inp");
+}
+
+int sph_build_model(Model& m) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_build_model");
+}
+
+int sph_get_input_warning_count(Model& m, int& count) {
+    count = 0;
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    count = m.input.input_warning_count;
+    return sph_success;
+}
+
+// ---------------------------------------------------------------------------
+// Stepping
+
+int sph_estimate_stable_dt(Model& m, double& dtcrit) {
+    dtcrit = 0.0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_estimate_stable_dt");
+}
+
+int sph_advance_explicit(Model& m, [[maybe_unused]] double dt) {
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_advance_explicit");
+}
+
+int sph_run_explicit(Model& m) {
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_run_explicit");
+}
+
+int sph_get_current_time(Model& m, double& time, int& step) {
+    time = 0.0;
+    step = 0;
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    sph_control_get_time(m.control, time, step);
+    return sph_success;
+}
+
+// ---------------------------------------------------------------------------
+// Particles and neighbors
+
+int sph_get_particle_count(Model& m, int& count) {
+    count = 0;
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    count = sph_db_get_particle_count(m.db);
+    return sph_success;
+}
+
+int sph_get_particle_state_capacity(Model& m, int& count, int& ndim) {
+    count = 0;
+    ndim = 0;
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    sph_db_get_particle_state_capacity(m.db, count, ndim);
+    return sph_success;
+}
+
+int sph_get_particle_state(Model& m, int max_particles, int* particle_id_ext, int* phase,
+                           int* status, int* material_id, int* section_id, double* x, double* v,
+                           double* a, double* rho, double* pressure, double* internal_energy,
+                           double* temperature, double* h, int& count) {
+    // Only the count is cleared: a failed call writes no array.
+    count = 0;
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_db_get_particle_state(m, max_particles, particle_id_ext, phase, status, material_id,
+                                     section_id, x, v, a, rho, pressure, internal_energy,
+                                     temperature, h, count);
+}
+
+int sph_rebuild_neighbors(Model& m) {
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "sph_rebuild_neighbors");
+}
+
+int sph_get_neighbor_stats(Model& m, int& max_neighbors, double& average_neighbors) {
+    max_neighbors = 0;
+    average_neighbors = 0.0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "sph_get_neighbor_stats");
+}
+
+// ---------------------------------------------------------------------------
+// Output control and files
+
+int sph_set_output_directory(Model& m, std::string_view directory) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_output_set_directory(m, directory);
+}
+
+int sph_set_output_interval(Model& m, int interval) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_output_set_interval(m, interval);
+}
+
+int sph_write_output(Model& m, [[maybe_unused]] int step, [[maybe_unused]] double time) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_write_output");
+}
+
+int sph_write_csv(Model& m, [[maybe_unused]] std::string_view filename) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_write_csv");
+}
+
+int sph_write_vtu(Model& m, [[maybe_unused]] std::string_view filename) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_write_vtu");
+}
+
+int sph_write_restart(Model& m, [[maybe_unused]] std::string_view filename) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_write_restart");
+}
+
+int sph_read_restart(Model& m, [[maybe_unused]] std::string_view filename) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_read_restart");
+}
+
+// ---------------------------------------------------------------------------
+// Water
+
+int sph_get_water_summary(Model& m, double& mass, Vec3& momentum, double& max_pressure,
+                          double& min_density, double& max_density) {
+    mass = 0.0;
+    momentum = Vec3{};
+    max_pressure = 0.0;
+    min_density = 0.0;
+    max_density = 0.0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_water_summary");
+}
+
+int sph_get_water_dt_limits(Model& m, double& dt_cfl, double& dt_accel, double& dt_viscous) {
+    dt_cfl = 0.0;
+    dt_accel = 0.0;
+    dt_viscous = 0.0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_water_dt_limits");
+}
+
+// ---------------------------------------------------------------------------
+// Gas
+
+int sph_get_gas_summary(Model& m, double& volume, Vec3& center, double& mean_pressure,
+                        double& max_pressure) {
+    volume = 0.0;
+    center = Vec3{};
+    mean_pressure = 0.0;
+    max_pressure = 0.0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_gas_summary");
+}
+
+int sph_get_gas_bubble_metrics(Model& m, double& equivalent_radius, double& radius_rate,
+                               Vec3& center) {
+    equivalent_radius = 0.0;
+    radius_rate = 0.0;
+    center = Vec3{};
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_gas_bubble_metrics");
+}
+
+int sph_get_gas_dt_limits(Model& m, double& dt_cfl, double& dt_accel, double& dtcrit) {
+    dt_cfl = 0.0;
+    dt_accel = 0.0;
+    dtcrit = 0.0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_gas_dt_limits");
+}
+
+int sph_get_gas_extended_summary(Model& m, double& mass, Vec3& momentum,
+                                 std::array<double, 2>& density_range,
+                                 std::array<double, 3>& dt_limits) {
+    mass = 0.0;
+    momentum = Vec3{};
+    density_range.fill(0.0);
+    dt_limits.fill(0.0);
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_gas_extended_summary");
+}
+
+int sph_get_gas_source_summary(Model& m, double& mass_source, Vec3& momentum_source,
+                               double& energy_source) {
+    mass_source = 0.0;
+    momentum_source = Vec3{};
+    energy_source = 0.0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_gas_source_summary");
+}
+
+// ---------------------------------------------------------------------------
+// Explosive
+
+int sph_set_ignition_point(Model& m, [[maybe_unused]] double x_value,
+                           [[maybe_unused]] double y_value, [[maybe_unused]] double z_value,
+                           [[maybe_unused]] double time_value) {
+    if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_set_ignition_point");
+}
+
+int sph_get_explosive_summary(Model& m, int& particle_count, int& reacted_count,
+                              std::array<double, 3>& lambda_range,
+                              std::array<double, 5>& released_totals,
+                              std::array<double, 2>& detonation_time_range) {
+    particle_count = 0;
+    reacted_count = 0;
+    lambda_range.fill(0.0);
+    released_totals.fill(0.0);
+    detonation_time_range.fill(0.0);
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_explosive_summary");
+}
+
+int sph_get_explosive_release_balance(Model& m, std::array<double, 4>& mass_values,
+                                      std::array<double, 2>& energy_values,
+                                      std::array<double, 3>& momentum_values) {
+    mass_values.fill(0.0);
+    energy_values.fill(0.0);
+    momentum_values.fill(0.0);
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_explosive_release_balance");
+}
+
+// ---------------------------------------------------------------------------
+// Blast
+
+int sph_get_blast_summary(Model& m, [[maybe_unused]] int region, std::array<int, 12>& counts,
+                          std::array<double, 26>& values) {
+    counts.fill(0);
+    values.fill(0.0);
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "sph_get_blast_summary");
+}
+
+// ---------------------------------------------------------------------------
+// Solid
+
+int sph_get_solid_counts(Model& m, int& active_count, int& failed_count) {
+    active_count = 0;
+    failed_count = 0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "sph_get_solid_counts");
+}
+
+int sph_get_solid_summary(Model& m, int& active_count, int& failed_count,
+                          std::array<double, 16>& values) {
+    active_count = 0;
+    failed_count = 0;
+    values.fill(0.0);
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_solid_summary");
+}
+
+int sph_get_solid_state(Model& m, int max_particles, double* values, int* failure_status,
+                        int* reference_neighbor_count, int* reference_degenerate,
+                        int* correction_status, int& count) {
+    count = 0;
+    if (max_particles > 0) {
+        const auto n = static_cast<std::size_t>(max_particles);
+        if (values != nullptr) std::fill_n(values, n * sph_solid_state_values_per_particle, 0.0);
+        for (int* array :
+             {failure_status, reference_neighbor_count, reference_degenerate, correction_status}) {
+            if (array != nullptr) std::fill_n(array, n, 0);
+        }
+    }
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_solid_particle_state");
+}
+
+int sph_get_solid_diagnostics(Model& m, double* values, int value_capacity) {
+    if (values != nullptr && value_capacity > 0) {
+        std::fill_n(values, static_cast<std::size_t>(value_capacity), 0.0);
+    }
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_solid_diagnostics");
+}
+
+int sph_get_solid_reference_quality(Model& m, int& reference_neighbor_min, int& correction_status,
+                                    double& correction_det_min) {
+    reference_neighbor_min = 0;
+    correction_status = 0;
+    correction_det_min = 0.0;
+    if (const int ierr = require_built_model(m)) return ierr;
+    return sph_api_not_implemented(m, "velunor_get_solid_reference_quality");
+}
