@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -150,8 +151,42 @@ void sph_db_free(DbState& db) {
     sph_db_clear_solid_diagnostics(db);
 }
 
-void sph_db_initialize_defaults(DbState& db) {
+// True when every per-particle array holds npart entries.
+static bool particle_arrays_sized(const DbState& db) {
     const std::size_t n = static_cast<std::size_t>(db.npart);
+    const std::size_t sizes[] = {db.particle_id_ext.size(),
+                                 db.particle_phase.size(),
+                                 db.particle_status.size(),
+                                 db.material_id.size(),
+                                 db.section_id.size(),
+                                 db.x0.size(),
+                                 db.x.size(),
+                                 db.v.size(),
+                                 db.a.size(),
+                                 db.vhalf.size(),
+                                 db.mass.size(),
+                                 db.rho.size(),
+                                 db.volume.size(),
+                                 db.pressure.size(),
+                                 db.internal_energy.size(),
+                                 db.temperature.size(),
+                                 db.h.size(),
+                                 db.drho_dt.size(),
+                                 db.acc_pressure.size(),
+                                 db.acc_viscosity.size(),
+                                 db.acc_body.size(),
+                                 db.particle_cell_id.size(),
+                                 db.cell_next.size(),
+                                 db.neighbor_count.size(),
+                                 db.neighbor_offset.size()};
+    return db.npart >= 0 && std::all_of(std::begin(sizes), std::end(sizes),
+                                        [n](std::size_t size) { return size == n; });
+}
+
+void sph_db_initialize_defaults(DbState& db) {
+    // Arrays that do not match the count (never the case after sph_db_allocate)
+    // are left alone rather than written out of bounds.
+    const std::size_t n = particle_arrays_sized(db) ? static_cast<std::size_t>(db.npart) : 0;
     for (std::size_t i = 0; i < n; ++i) db.particle_id_ext[i] = static_cast<int>(i) + 1;
     std::fill_n(db.particle_phase.begin(), n, sph_phase_solid);
     std::fill_n(db.particle_status.begin(), n, sph_status_active);
