@@ -6,12 +6,10 @@
 #include "particle/sph_neighbor.hpp"
 #include "water/sph_water.hpp"
 
-namespace {
-
 // Kick-drift-kick with one acceleration for both half kicks, every particle
 // whatever its phase and status; particles that must not move stay because
 // their a and v are 0.
-void integrate_particles(DbState& db, double dt) {
+void sph_solver_integrate_particles(DbState& db, double dt) {
     const double half_dt = 0.5 * dt;
     Vec3* x = db.x.data();
     Vec3* v = db.v.data();
@@ -27,6 +25,8 @@ void integrate_particles(DbState& db, double dt) {
         v[i] = vh + half_dt * a[i];
     }
 }
+
+namespace {
 
 // The step's physics between the start and the time update. The first failing
 // call ends it with its status.
@@ -52,7 +52,7 @@ int advance_particles(Model& m, double dt) {
         if (const int st = sph_water_compute_acceleration(m); st != 0) return st;
     }
 
-    integrate_particles(db, dt);
+    sph_solver_integrate_particles(db, dt);
 
     if (const int st = sph_water_update_diagnostics(m); st != 0) return st;
     return sph_success;

@@ -4,6 +4,7 @@
 // loop to the end time. Time and step live in run control.
 
 struct Model;
+struct DbState;
 
 // The time step to use next: the phases' stable step times the safety factor,
 // bounded above by dt_default, which is also the fallback when no phase limits
@@ -17,3 +18,7 @@ struct Model;
 // Steps of the stable size until end_time (the last one lands on it) or until
 // this call has taken max_steps steps.
 [[nodiscard]] int sph_solver_run_explicit(Model& m);
+
+// The common update of one step, for every particle in index order:
+// vhalf = v + dt/2 a, x += dt vhalf, rho += dt drho_dt, v = vhalf + dt/2 a.
+void sph_solver_integrate_particles(DbState& db, double dt);

@@ -1,5 +1,6 @@
 #include "water/sph_water.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -416,7 +417,7 @@ namespace {
 // Packs the values the pair pass reads per neighbor and tells whether any
 // active water particle has a density or smoothing length that is not
 // positive (or NaN): only such a particle can make the density rate or the
-// acceleration fail.
+// acceleration fail. Throws std::bad_alloc only when the particle count grew.
 bool pack_pair_records(Model& m) {
     DbState& db = m.db;
     WaterWorkspace& ws = m.water.workspace;
@@ -437,29 +438,178 @@ bool pack_pair_records(Model& m) {
         rec.v = db.v[i];
         rec.mass = db.mass[i];
         rec.p_over_rho2 = db.pressure[i] / (rho * rho);
+        rec.h = db.h[i];
+        rec.rho = rho;
     }
     return regular;
 }
+
+// Pair scratch of one particle: inputs gathered from its active water
+// neighbors, then the per-pair terms of the three sums. Columns hold a
+// multiple of pair_lanes entries so the pair loop needs no remainder loop.
+enum PairColumn : int {
+    col_rx,
+    col_ry,
+    col_rz,
+    col_vx,
+    col_vy,
+    col_vz,
+    col_m,
+    col_por,
+    col_h,
+    col_rho,  // inputs
+    col_d,
+    col_px,
+    col_py,
+    col_pz,
+    col_wx,
+    col_wy,
+    col_wz,  // terms
+    col_count
+};
+
+constexpr int pair_lanes = 4;
+
+struct PairInputs {
+    double h_i, rho_i, p_term_i, fac;
+};
+
+// Four pairs at a time in GCC vector types: each lane runs exactly the scalar
+// operations (IEEE division and square root are exact per lane, and
+// -ffp-contract=off keeps multiplies and adds apart), so the lanes hold the
+// same bits the plain operations compute.
+// The helpers below are always inlined into the pair loop, so the note that
+// passing 32-byte vectors by value differs between AVX and non-AVX code does
+// not apply (GCC reports it at the end of the unit, hence to the end).
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef double pair_vec __attribute__((vector_size(pair_lanes * sizeof(double))));
+typedef long long pair_mask __attribute__((vector_size(pair_lanes * sizeof(long long))));
+
+[[gnu::always_inline]] inline pair_vec load_lanes(const double* p) {
+    pair_vec v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void store_lanes(double* p, pair_vec v) {
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+[[gnu::always_inline]] inline pair_vec sqrt_lanes(pair_vec x) {
+#if defined(__x86_64__)
+    typedef double half_vec __attribute__((vector_size(2 * sizeof(double))));
+    const half_vec lo = __builtin_ia32_sqrtpd(half_vec{x[0], x[1]});
+    const half_vec hi = __builtin_ia32_sqrtpd(half_vec{x[2], x[3]});
+    return pair_vec{lo[0], lo[1], hi[0], hi[1]};
+#else
+    return pair_vec{std::sqrt(x[0]), std::sqrt(x[1]), std::sqrt(x[2]), std::sqrt(x[3])};
+#endif
+}
+
+// The per-pair terms: the kernel gradient with h_i, the density-rate term,
+// the pressure term and the viscous term, which is +0.0 for pairs that are
+// not approaching; adding +0.0 leaves a running sum that started at +0.0
+// bit-for-bit unchanged (such a sum is never -0.0), so the sums need no
+// branch.
+[[gnu::always_inline]] inline void pair_terms_body(const WaterState& w, double* col,
+                                                   std::size_t stride, int count,
+                                                   const PairInputs& in) {
+    const double h = in.h_i;
+    const pair_vec zero_vec = {0.0, 0.0, 0.0, 0.0};
+    for (int k = 0; k < count; k += pair_lanes) {
+        const double* at = col + k;
+        const pair_vec rx = load_lanes(at + col_rx * stride), ry = load_lanes(at + col_ry * stride),
+                       rz = load_lanes(at + col_rz * stride);
+        const pair_vec vx = load_lanes(at + col_vx * stride), vy = load_lanes(at + col_vy * stride),
+                       vz = load_lanes(at + col_vz * stride);
+        const pair_vec m = load_lanes(at + col_m * stride);
+        const pair_vec r2 = rx * rx + ry * ry + rz * rz;
+        const pair_vec r = sqrt_lanes(r2);
+        const pair_vec q = r / h;
+        const pair_vec dwdr = sph_water_wendland_dwdr(q, h, in.fac);
+        const pair_mask zero = (r <= 0.0) | (q >= 2.0);
+        const pair_vec gx = zero ? zero_vec : sph_water_wendland_component(rx, dwdr, r);
+        const pair_vec gy = zero ? zero_vec : sph_water_wendland_component(ry, dwdr, r);
+        const pair_vec gz = zero ? zero_vec : sph_water_wendland_component(rz, dwdr, r);
+        store_lanes(col + col_d * stride + k, m * (vx * gx + vy * gy + vz * gz));
+        const pair_vec cp = m * (in.p_term_i + load_lanes(at + col_por * stride));
+        store_lanes(col + col_px * stride + k, cp * gx);
+        store_lanes(col + col_py * stride + k, cp * gy);
+        store_lanes(col + col_pz * stride + k, cp * gz);
+        const pair_vec vr = vx * rx + vy * ry + vz * rz;
+        const pair_vec h_bar = (h + load_lanes(at + col_h * stride)) / 2.0;
+        const pair_vec rho_bar = (in.rho_i + load_lanes(at + col_rho * stride)) / 2.0;
+        const pair_vec mu = sph_water_visc_mu(w, h_bar, vr, r2);
+        const pair_vec cv = -m * sph_water_visc_pi(w, mu, rho_bar);
+        const pair_mask approaching = !(vr >= 0.0);
+        store_lanes(col + col_wx * stride + k, approaching ? cv * gx : zero_vec);
+        store_lanes(col + col_wy * stride + k, approaching ? cv * gy : zero_vec);
+        store_lanes(col + col_wz * stride + k, approaching ? cv * gz : zero_vec);
+    }
+}
+
+void pair_terms_generic(const WaterState& w, double* col, std::size_t stride, int count,
+                        const PairInputs& in) {
+    pair_terms_body(w, col, stride, count, in);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// The same loop compiled for AVX2 (no FMA: multiplies and adds stay apart),
+// taken when the processor has it.
+__attribute__((target("avx2"))) void pair_terms_avx2(const WaterState& w, double* col,
+                                                     std::size_t stride, int count,
+                                                     const PairInputs& in) {
+    pair_terms_body(w, col, stride, count, in);
+}
+
+using PairTermsFn = void (*)(const WaterState&, double*, std::size_t, int, const PairInputs&);
+
+PairTermsFn select_pair_terms() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? pair_terms_avx2 : pair_terms_generic;
+}
+
+void pair_terms(const WaterState& w, double* col, std::size_t stride, int count,
+                const PairInputs& in) {
+    static const PairTermsFn fn = select_pair_terms();
+    fn(w, col, stride, count, in);
+}
+#else
+void pair_terms(const WaterState& w, double* col, std::size_t stride, int count,
+                const PairInputs& in) {
+    pair_terms_generic(w, col, stride, count, in);
+}
+#endif
 
 }  // namespace
 
 int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration_done) {
     acceleration_done = false;
+    DbState& db = m.db;
+    WaterWorkspace& ws = m.water.workspace;
     bool regular = false;
     try {
         regular = pack_pair_records(m);
+        int max_count = 0;
+        for (int i = 0; i < db.npart; ++i) max_count = std::max(max_count, db.neighbor_count[i]);
+        const std::size_t stride =
+            static_cast<std::size_t>((max_count + pair_lanes - 1) / pair_lanes * pair_lanes);
+        if (ws.pair_stride < stride) {
+            ws.pair_columns.assign(stride * col_count, 0.0);
+            ws.pair_stride = stride;
+        }
     } catch (const std::bad_alloc&) {
         regular = false;  // the plain operations need no workspace
     }
     if (!regular) return sph_water_compute_density_rate(m);
 
-    DbState& db = m.db;
     const WaterState& w = m.water;
-    const WaterPairRecord* rec = m.water.workspace.record.data();
-    const unsigned char* active = m.water.workspace.active.data();
+    const WaterPairRecord* rec = ws.record.data();
+    const unsigned char* active = ws.active.data();
     const int* list = db.neighbor_list.data();
-    const double* h = db.h.data();
-    const double* rho = db.rho.data();
+    const std::size_t stride = ws.pair_stride;
+    double* col = ws.pair_columns.data();
+    PairInputs in{};
     for (int i = 0; i < db.npart; ++i) {
         if (!active[i]) {
             db.drho_dt[i] = 0.0;
@@ -467,34 +617,53 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
             db.acc_viscosity[i] = Vec3{};
             continue;
         }
-        const Vec3 xi = rec[i].x;
-        const Vec3 vi = rec[i].v;
-        const double h_i = h[i];
-        const double rho_i = rho[i];
-        const double p_term_i = rec[i].p_over_rho2;
-        const double fac = sph_water_wendland_factor(h_i);
-        double drho = 0.0;
-        Vec3 acc_p;
-        Vec3 acc_v;
+        const WaterPairRecord& ri = rec[i];
+        in.h_i = ri.h;
+        in.rho_i = ri.rho;
+        in.p_term_i = ri.p_over_rho2;
+        in.fac = sph_water_wendland_factor(ri.h);
+
+        // Gather the active water neighbors in stored order.
+        int count = 0;
         const int64_t begin = db.neighbor_offset[i];
         const int64_t end = begin + db.neighbor_count[i];
         for (int64_t k = begin; k < end; ++k) {
             const int j = list[k];
             if (!active[j]) continue;
             const WaterPairRecord& rj = rec[j];
-            const Vec3 rij = xi - rj.x;
-            const Vec3 grad = sph_water_wendland_gradient(rij, h_i, fac);
-            const Vec3 vij = vi - rj.v;
-            drho += rj.mass * dot(vij, grad);
-            acc_p -= (rj.mass * (p_term_i + rj.p_over_rho2)) * grad;
-            const double vr = dot(vij, rij);
-            if (!(vr >= 0.0)) {
-                const double h_bar = (h_i + h[j]) / 2.0;
-                const double rho_bar = (rho_i + rho[j]) / 2.0;
-                const double mu = sph_water_visc_mu(w, h_bar, vr, dot(rij, rij));
-                const double pi_ij = sph_water_visc_pi(w, mu, rho_bar);
-                acc_v += (-rj.mass * pi_ij) * grad;
-            }
+            col[col_rx * stride + count] = ri.x.x - rj.x.x;
+            col[col_ry * stride + count] = ri.x.y - rj.x.y;
+            col[col_rz * stride + count] = ri.x.z - rj.x.z;
+            col[col_vx * stride + count] = ri.v.x - rj.v.x;
+            col[col_vy * stride + count] = ri.v.y - rj.v.y;
+            col[col_vz * stride + count] = ri.v.z - rj.v.z;
+            col[col_m * stride + count] = rj.mass;
+            col[col_por * stride + count] = rj.p_over_rho2;
+            col[col_h * stride + count] = rj.h;
+            col[col_rho * stride + count] = rj.rho;
+            ++count;
+        }
+        pair_terms(w, col, stride, count, in);
+
+        // The sums, in stored neighbor order.
+        const double* d = col + col_d * stride;
+        const double* px = col + col_px * stride;
+        const double* py = col + col_py * stride;
+        const double* pz = col + col_pz * stride;
+        const double* wx = col + col_wx * stride;
+        const double* wy = col + col_wy * stride;
+        const double* wz = col + col_wz * stride;
+        double drho = 0.0;
+        Vec3 acc_p;
+        Vec3 acc_v;
+        for (int k = 0; k < count; ++k) {
+            drho += d[k];
+            acc_p.x -= px[k];
+            acc_p.y -= py[k];
+            acc_p.z -= pz[k];
+            acc_v.x += wx[k];
+            acc_v.y += wy[k];
+            acc_v.z += wz[k];
         }
         db.drho_dt[i] = drho;
         db.acc_pressure[i] = acc_p;

@@ -12,18 +12,23 @@ struct Model;
 struct DbState;
 
 // Per-particle values the step's pair pass reads for every neighbor, packed
-// into one cache line so a neighbor costs one line instead of six arrays.
-struct alignas(64) WaterPairRecord {
+// so that a neighbor costs one record instead of seven array lookups.
+struct WaterPairRecord {
     Vec3 x;
     Vec3 v;
     double mass = 0.0;
     double p_over_rho2 = 0.0;  // pressure / rho^2
+    double h = 0.0;
+    double rho = 0.0;
 };
 
-// Step workspace: sized to the particle count, reused across steps.
+// Step workspace, reused across steps: records sized to the particle count,
+// pair columns sized to the largest neighbor count seen.
 struct WaterWorkspace {
     std::vector<WaterPairRecord> record;
     std::vector<unsigned char> active;  // 1 for an active water particle
+    std::vector<double> pair_columns;
+    std::size_t pair_stride = 0;
 };
 
 struct WaterState {

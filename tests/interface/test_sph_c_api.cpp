@@ -491,6 +491,11 @@ TEST_F(CApi, CouplingExportsSkipTheLifeCycleGuards) {
 TEST_F(CApi, PendingExportsAnswerNotImplementedNamingTheExport) {
     QueryOutputs o;
     std::vector<NamedCall> calls = guarded_calls(o);
+    // The output exports have landed (tests/interface/test_sph_c_api_output.cpp).
+    std::erase_if(calls, [](const NamedCall& c) {
+        const std::string_view name = c.name;
+        return name == "write_output" || name == "write_csv" || name == "write_vtu";
+    });
     const int ids[1] = {1};
     const double three[3] = {0, 0, 0};
     double d[32];

@@ -1,0 +1,187 @@
+// Water step on cubic lattices of about 10k, 100k and 1M particles (h = 1.3
+// spacing, about 70 neighbors inside the block): the full explicit step and
+// its parts, in ns per particle-step, with neighbors and bytes per particle.
+//
+//   build/bench/bench_step --benchmark_counters_tabular=true
+
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <random>
+
+#include "core/sph_model.hpp"
+#include "particle/sph_neighbor.hpp"
+#include "solver/sph_solver_explicit.hpp"
+#include "water/sph_water.hpp"
+
+namespace {
+
+// A cube of side^3 water particles at rest density, with small random
+// velocities and densities so that pressure, density rate and viscosity all
+// have work to do.
+std::unique_ptr<Model> make_lattice(int side) {
+    auto m = std::make_unique<Model>();
+    sph_water_initialize(m->water);
+    const int n = side * side * side;
+    if (sph_db_allocate(*m, n) != 0) std::abort();
+    const double dx = 0.01;
+    const double mass = 1000.0 * dx * dx * dx;
+    std::mt19937 rng(42);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    DbState& db = m->db;
+    for (int i = 0; i < n; ++i) {
+        const int ix = i % side, iy = (i / side) % side, iz = i / (side * side);
+        db.x[i] = Vec3{ix * dx, iy * dx, iz * dx};
+        db.v[i] = Vec3{0.1 * u(rng), 0.1 * u(rng), 0.1 * u(rng)};
+        db.particle_phase[i] = sph_phase_water;
+        db.rho[i] = 1000.0 * (1.0 + 0.001 * u(rng));
+        db.mass[i] = mass;
+        db.h[i] = 1.3 * dx;
+    }
+    if (sph_water_set_body_force(*m, Vec3{0, 0, -9.81}) != 0) std::abort();
+    // One step sizes every buffer; later steps allocate nothing.
+    if (sph_solver_advance_explicit(*m, 1e-7) != 0) std::abort();
+    return m;
+}
+
+Model& lattice(int side) {
+    static std::map<int, std::unique_ptr<Model>> cache;
+    auto& slot = cache[side];
+    if (!slot) {
+        cache.clear();  // keep one model alive at a time
+        auto& fresh = cache[side];
+        fresh = make_lattice(side);
+        return *fresh;
+    }
+    return *slot;
+}
+
+template <class T>
+double held(const std::vector<T>& v) {
+    return static_cast<double>(v.capacity() * sizeof(T));
+}
+
+// Bytes the model holds per particle: particle arrays, neighbor storage and
+// the water step workspace.
+double bytes_per_particle(const Model& m) {
+    const DbState& db = m.db;
+    double b = held(db.particle_id_ext) + held(db.particle_phase) + held(db.particle_status) +
+               held(db.material_id) + held(db.section_id) + held(db.x0) + held(db.x) + held(db.v) +
+               held(db.a) + held(db.vhalf) + held(db.mass) + held(db.rho) + held(db.volume) +
+               held(db.pressure) + held(db.internal_energy) + held(db.temperature) + held(db.h) +
+               held(db.drho_dt) + held(db.acc_pressure) + held(db.acc_viscosity) +
+               held(db.acc_body) + held(db.particle_cell_id) + held(db.cell_next) +
+               held(db.neighbor_count) + held(db.neighbor_offset) + held(db.cell_head) +
+               held(db.neighbor_list) + held(m.water.workspace.record) +
+               held(m.water.workspace.active);
+    return b / db.npart;
+}
+
+void add_counters(benchmark::State& state, const Model& m) {
+    const double n = m.db.npart;
+    state.counters["particles"] = n;
+    state.counters["ns_per_particle"] = benchmark::Counter(
+        n * state.iterations() * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    int max_neighbors = 0;
+    double average = 0.0;
+    sph_neighbor_get_stats(m, max_neighbors, average);
+    state.counters["neighbors"] = average;
+    state.counters["bytes_per_particle"] = bytes_per_particle(m);
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_per_particle"] = usage.ru_maxrss * 1024.0 / n;
+}
+
+void check(int status) {
+    if (status != 0) std::abort();
+}
+
+void BM_FullStep(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    for (auto _ : state) check(sph_solver_advance_explicit(m, 1e-7));
+    add_counters(state, m);
+}
+
+void BM_NeighborRebuild(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    for (auto _ : state) check(sph_neighbor_rebuild(m));
+    add_counters(state, m);
+}
+
+void BM_Pressure(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    for (auto _ : state) check(sph_water_update_pressure(m));
+    add_counters(state, m);
+}
+
+// The step's fused pass: density rate and acceleration together.
+void BM_DensityRateAndAcceleration(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    bool done = false;
+    for (auto _ : state) check(sph_water_compute_density_rate_and_acceleration(m, done));
+    if (!done) std::abort();
+    add_counters(state, m);
+}
+
+// The plain operations, one kernel evaluation per pair and quantity.
+void BM_PlainDensityRate(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    for (auto _ : state) check(sph_water_compute_density_rate(m));
+    add_counters(state, m);
+}
+
+void BM_PlainAcceleration(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    for (auto _ : state) check(sph_water_compute_acceleration(m));
+    add_counters(state, m);
+}
+
+void BM_Integration(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    for (auto _ : state) sph_solver_integrate_particles(m.db, 1e-9);
+    add_counters(state, m);
+}
+
+void BM_DiagnosticsAndDt(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    double dt = 0.0;
+    for (auto _ : state) {
+        check(sph_water_update_diagnostics(m));
+        check(sph_solver_estimate_stable_dt(m, dt));
+    }
+    add_counters(state, m);
+}
+
+}  // namespace
+
+// Registered size by size so that each lattice is built once. Cube sides 22,
+// 46 and 100 give 10648, 97336 and 1000000 particles.
+int main(int argc, char** argv) {
+    const std::pair<const char*, void (*)(benchmark::State&)> parts[] = {
+        {"FullStep", BM_FullStep},
+        {"NeighborRebuild", BM_NeighborRebuild},
+        {"Pressure", BM_Pressure},
+        {"DensityRateAndAcceleration", BM_DensityRateAndAcceleration},
+        {"PlainDensityRate", BM_PlainDensityRate},
+        {"PlainAcceleration", BM_PlainAcceleration},
+        {"Integration", BM_Integration},
+        {"DiagnosticsAndDt", BM_DiagnosticsAndDt},
+    };
+    for (int side : {22, 46, 100}) {
+        for (const auto& [name, fn] : parts) {
+            benchmark::RegisterBenchmark(name, fn)
+                ->Arg(side)
+                ->Unit(benchmark::kMillisecond)
+                ->MinTime(side == 100 ? 2.0 : 0.5);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
