@@ -1,0 +1,83 @@
+// Neighbor rebuild on cubic lattices: time per particle, neighbors per
+// particle and the process's peak resident memory.
+//
+//   build/bench/bench_neighbor                      10k, 100k, 1M, 2M lattices
+//   build/bench/bench_neighbor --benchmark_filter=/1000000
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "core/sph_model.hpp"
+#include "particle/sph_neighbor.hpp"
+
+namespace {
+
+constexpr double spacing = 1.0;
+constexpr double h_over_spacing = 1.3;
+
+// The first n points of the smallest cubic lattice that holds n, x fastest;
+// optionally numbered in random order (same positions, scattered indices).
+void make_lattice(Model& m, int n, bool shuffled) {
+    const int side = static_cast<int>(std::ceil(std::cbrt(static_cast<double>(n)) - 1e-9));
+    m.db.npart = n;
+    m.db.x.resize(n);
+    m.db.h.assign(n, h_over_spacing * spacing);
+    std::vector<int> slot(n);
+    std::iota(slot.begin(), slot.end(), 0);
+    if (shuffled) std::shuffle(slot.begin(), slot.end(), std::mt19937(7));
+    for (int k = 0; k < n; ++k) {
+        const int i = slot[k];
+        m.db.x[i] = {spacing * (k % side), spacing * (k / side % side),
+                     spacing * (k / side / side)};
+    }
+}
+
+double peak_rss_mib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+}
+
+void run(benchmark::State& state, bool shuffled) {
+    const int n = static_cast<int>(state.range(0));
+    Model m;
+    make_lattice(m, n, shuffled);
+    if (sph_neighbor_rebuild(m) != 0) {  // sizes the buffers once
+        state.SkipWithError(m.error.last_error_message.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        if (sph_neighbor_rebuild(m) != 0) {
+            state.SkipWithError(m.error.last_error_message.c_str());
+            return;
+        }
+        benchmark::DoNotOptimize(m.db.neighbor_list.data());
+    }
+    state.counters["time_per_particle"] = benchmark::Counter(
+        n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["neighbors_per_particle"] =
+        static_cast<double>(m.neighbor.neighbor_total_links) / n;
+    state.counters["peak_rss_MiB"] = peak_rss_mib();
+}
+
+void BM_NeighborRebuild(benchmark::State& state) { run(state, false); }
+void BM_NeighborRebuildShuffled(benchmark::State& state) { run(state, true); }
+
+}  // namespace
+
+BENCHMARK(BM_NeighborRebuild)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK(BM_NeighborRebuildShuffled)->Arg(1000000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+// One-off size: a few iterations are enough.
+BENCHMARK(BM_NeighborRebuild)->Arg(2000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+BENCHMARK_MAIN();
