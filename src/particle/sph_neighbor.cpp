@@ -30,6 +30,9 @@ constexpr int64_t max_grid_cells = int64_t{1} << 62;
 constexpr int64_t dense_cells_per_particle = 4;
 constexpr int64_t dense_min_cells = int64_t{1} << 16;
 constexpr int radix_bits = 16;
+// Entries past the particle count in the sorted arrays, so that the vector
+// scan may read a whole group of four at the end of a range.
+constexpr std::size_t scan_padding = 4;
 
 // The link test is !(r > s) with r = sqrt(d2) and s = 2 max(h_i, h_j). It is
 // decided from the squared distance against s^2 widened by a relative 2^-40
@@ -47,6 +50,7 @@ struct Grid {
     double cell_size = 0.0;
     int64_t dims[3] = {0, 0, 0};
     int64_t num_cells = 0;
+    bool has_nan = false;  // some particle has a NaN coordinate
 };
 
 int fail(Model& m, int code, const char* message) {
@@ -94,6 +98,7 @@ int sph_neighbor_compute_bounds(Model& m, Grid& grid) {
         hi[a] = -std::numeric_limits<double>::infinity();
     }
     double h_max = 0.0;
+    bool has_nan = false;
     for (int i = 0; i < n; ++i) {
         const Vec3& p = db.x[i];
         // std::min(a, NaN) and std::max(a, NaN) return a: NaN values are skipped.
@@ -103,6 +108,7 @@ int sph_neighbor_compute_bounds(Model& m, Grid& grid) {
         hi[0] = std::max(hi[0], p.x);
         hi[1] = std::max(hi[1], p.y);
         hi[2] = std::max(hi[2], p.z);
+        has_nan = has_nan || std::isnan(p.x) || std::isnan(p.y) || std::isnan(p.z);
         const double h = db.h[i];
         if (!(h > 0.0)) {
             // The kernel reports its own message for a smoothing length that
@@ -119,6 +125,7 @@ int sph_neighbor_compute_bounds(Model& m, Grid& grid) {
     if (!(radius > 0.0)) {
         return fail(m, sph_error_argument, "neighbor support radius must be positive");
     }
+    grid.has_nan = has_nan;
     for (int a = 0; a < 3; ++a) {
         if (!(lo[a] <= hi[a])) lo[a] = hi[a] = 0.0;  // no number on this axis
         grid.min_corner[a] = lo[a] - radius;
@@ -153,9 +160,12 @@ int sph_neighbor_compute_cells(Model& m, Grid& grid) {
 }
 
 int64_t sph_neighbor_cell_index_for_particle(const Grid& grid, const Vec3& p) {
-    const int64_t ix = sph_neighbor_cell_coord(p.x, grid.min_corner.x, grid.cell_size, grid.dims[0]);
-    const int64_t iy = sph_neighbor_cell_coord(p.y, grid.min_corner.y, grid.cell_size, grid.dims[1]);
-    const int64_t iz = sph_neighbor_cell_coord(p.z, grid.min_corner.z, grid.cell_size, grid.dims[2]);
+    const int64_t ix =
+        sph_neighbor_cell_coord(p.x, grid.min_corner.x, grid.cell_size, grid.dims[0]);
+    const int64_t iy =
+        sph_neighbor_cell_coord(p.y, grid.min_corner.y, grid.cell_size, grid.dims[1]);
+    const int64_t iz =
+        sph_neighbor_cell_coord(p.z, grid.min_corner.z, grid.cell_size, grid.dims[2]);
     return ix + grid.dims[0] * (iy + grid.dims[1] * iz);
 }
 
@@ -164,7 +174,7 @@ int64_t sph_neighbor_cell_index_for_particle(const Grid& grid, const Vec3& p) {
 void sort_by_cell(DbState& db, NeighborScratch& s, int64_t num_cells, bool dense) {
     const int n = db.npart;
     const int64_t* key = db.particle_cell_id.data();
-    s.order.resize(n);
+    s.order.resize(n + scan_padding);  // the padding only feeds masked lanes
     s.cell_key.clear();
     s.cell_begin.clear();
     if (dense) {
@@ -187,7 +197,7 @@ void sort_by_cell(DbState& db, NeighborScratch& s, int64_t num_cells, bool dense
         // LSD radix sort, stable, on particles entered in decreasing index order.
         s.sort_key.resize(n);
         s.sort_key_tmp.resize(n);
-        s.sort_index_tmp.resize(n);
+        s.sort_index_tmp.resize(n + scan_padding);
         s.radix_count.assign(std::size_t{1} << radix_bits, 0);
         for (int k = 0; k < n; ++k) {
             s.order[k] = n - 1 - k;
@@ -240,8 +250,7 @@ struct SortedView {
 SortedView sorted_view(NeighborScratch& s) {
     double* base = s.sorted.data();
     const std::size_t k = s.lane_stride;
-    return {base,         base + k,     base + 2 * k,   base + 3 * k,
-            base + 4 * k, base + 5 * k, s.order.data()};
+    return {base, base + k, base + 2 * k, base + 3 * k, base + 4 * k, base + 5 * k, s.order.data()};
 }
 
 // Binning: cell index per particle, particles sorted by cell, per-cell lists
@@ -345,24 +354,27 @@ int scan_ranges_portable(const SortedView& v, int a, const Range* ranges, int ra
 
 #if VELUNOR_NEIGHBOR_AVX2
 // Byte shuffles that pack the 32-bit lanes set in a 4-bit mask to the front,
-// in increasing lane order (remaining bytes zero).
-alignas(16) constexpr signed char pack_lanes[16][16] = {
-    {-128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128},
-    {0, 1, 2, 3, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128},
-    {4, 5, 6, 7, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128},
-    {0, 1, 2, 3, 4, 5, 6, 7, -128, -128, -128, -128, -128, -128, -128, -128},
-    {8, 9, 10, 11, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128},
-    {0, 1, 2, 3, 8, 9, 10, 11, -128, -128, -128, -128, -128, -128, -128, -128},
-    {4, 5, 6, 7, 8, 9, 10, 11, -128, -128, -128, -128, -128, -128, -128, -128},
-    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -128, -128, -128, -128},
-    {12, 13, 14, 15, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128},
-    {0, 1, 2, 3, 12, 13, 14, 15, -128, -128, -128, -128, -128, -128, -128, -128},
-    {4, 5, 6, 7, 12, 13, 14, 15, -128, -128, -128, -128, -128, -128, -128, -128},
-    {0, 1, 2, 3, 4, 5, 6, 7, 12, 13, 14, 15, -128, -128, -128, -128},
-    {8, 9, 10, 11, 12, 13, 14, 15, -128, -128, -128, -128, -128, -128, -128, -128},
-    {0, 1, 2, 3, 8, 9, 10, 11, 12, 13, 14, 15, -128, -128, -128, -128},
-    {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, -128, -128, -128, -128},
-    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}};
+// in increasing lane order (a byte of -128 makes a zero byte).
+struct PackTable {
+    alignas(16) signed char lanes[16][16];
+};
+
+constexpr PackTable make_pack_table() {
+    PackTable table{};
+    for (int mask = 0; mask < 16; ++mask) {
+        int byte = 0;
+        for (int lane = 0; lane < 4; ++lane) {
+            if ((mask >> lane) & 1) {
+                for (int b = 0; b < 4; ++b)
+                    table.lanes[mask][byte++] = static_cast<signed char>(4 * lane + b);
+            }
+        }
+        while (byte < 16) table.lanes[mask][byte++] = -128;
+    }
+    return table;
+}
+
+constexpr PackTable pack_table = make_pack_table();
 
 // The same arithmetic four candidates at a time (no fused multiply-add, same
 // operation order), so the links are bit for bit those of the portable scan.
@@ -383,9 +395,11 @@ __attribute__((target("avx2"))) int scan_ranges_avx2(const SortedView& v, int a,
     const int* order = v.order;
     int count = 0;
     for (int r = 0; r < range_count; ++r) {
-        int t = ranges[r].begin;
         const int end = ranges[r].end;
-        for (; t + 4 <= end; t += 4) {
+        // The last group may reach up to three positions past the range (the
+        // sorted arrays are padded); those lanes are masked off.
+        for (int t = ranges[r].begin; t < end; t += 4) {
+            const int valid = end - t >= 4 ? 0xF : (1 << (end - t)) - 1;
             const __m256d dx = _mm256_sub_pd(xa, _mm256_loadu_pd(px + t));
             const __m256d dy = _mm256_sub_pd(ya, _mm256_loadu_pd(py + t));
             const __m256d dz = _mm256_sub_pd(za, _mm256_loadu_pd(pz + t));
@@ -393,9 +407,9 @@ __attribute__((target("avx2"))) int scan_ranges_avx2(const SortedView& v, int a,
                 _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz));
             const __m256d lo = Uniform ? lo_a : _mm256_max_pd(lo_a, _mm256_loadu_pd(rlo + t));
             const __m256d hi = Uniform ? hi_a : _mm256_max_pd(hi_a, _mm256_loadu_pd(rhi + t));
-            int in = _mm256_movemask_pd(_mm256_cmp_pd(d2, lo, _CMP_LT_OQ));
+            int in = _mm256_movemask_pd(_mm256_cmp_pd(d2, lo, _CMP_LT_OQ)) & valid;
             const int beyond = _mm256_movemask_pd(_mm256_cmp_pd(d2, hi, _CMP_GT_OQ));
-            if (const int unsure = ~(in | beyond) & 0xF) [[unlikely]] {
+            if (const int unsure = ~(in | beyond) & valid) [[unlikely]] {
                 alignas(32) double d2_lanes[4];
                 _mm256_store_pd(d2_lanes, d2);
                 for (int k = 0; k < 4; ++k) {
@@ -405,12 +419,12 @@ __attribute__((target("avx2"))) int scan_ranges_avx2(const SortedView& v, int a,
             // Store the linked lanes' particles packed to the front; the slots
             // past them are scratch that the next store overwrites.
             const __m128i particles = _mm_loadu_si128(reinterpret_cast<const __m128i*>(order + t));
-            const __m128i pick = _mm_load_si128(reinterpret_cast<const __m128i*>(pack_lanes[in]));
+            const __m128i pick =
+                _mm_load_si128(reinterpret_cast<const __m128i*>(pack_table.lanes[in]));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count),
                              _mm_shuffle_epi8(particles, pick));
             count += __builtin_popcount(in);
         }
-        count = scan_range<Uniform>(v, a, t, end, out, count);
     }
     return count;
 }
@@ -451,70 +465,124 @@ int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_
     const int64_t nz = grid.dims[2];
     const std::size_t cells = s.cell_key.size();
     s.forward_count.resize(n);
+    // Counts: each pair adds to both particles as it is found.
+    std::fill(db.neighbor_count.begin(), db.neighbor_count.end(), 0);
     int64_t pairs = 0;
-    // Sparse grids: per forward row, the first occupied cell not below the
-    // row's lowest cell index (it only moves forward as cells ascend).
-    std::size_t cursor[4] = {0, 0, 0, 0};
-    const int row_dy[4] = {1, -1, 0, 1};
-    const int row_dz[4] = {0, 1, 1, 1};
     const ScanRanges scan = select_scan(ns.allow_vector_scan, s.uniform_support);
     const SortedView v = sorted_view(s);
 
-    auto row_range = [&](int64_t klo, int64_t khi, std::size_t& lo) {
-        Range r;
+    // A neighboring cell whose box is farther from the particle than the cell
+    // size (the largest support) cannot hold a link and is skipped. The cell
+    // boxes are widened by the rounding of the binning, so the skip is never
+    // wrong; with NaN coordinates in the model (NaN distances link) or an
+    // extreme cell size nothing is skipped.
+    const double cs = grid.cell_size;
+    // Squares of the cell size and of the gaps must stay normal numbers.
+    const bool cull = !grid.has_nan && cs >= 0x1p-450 && cs <= 0x1p450;
+    const double reach2 = cs * cs * (1.0 + 1e-9);
+    double slack[3];
+    for (int k = 0; k < 3; ++k) {
+        slack[k] = 1e-14 * (std::fabs(grid.min_corner[k]) + std::fabs(grid.max_corner[k]) +
+                            static_cast<double>(grid.dims[k]) * cs);
+    }
+
+    // Forward rows: (dy, dz) = (1, 0), (-1, 1), (0, 1), (1, 1). Sparse grids
+    // keep per row the first occupied cell not below the row's lowest cell
+    // index (it only moves forward as cells ascend).
+    const int row_dy[4] = {1, -1, 0, 1};
+    const int row_dz[4] = {0, 1, 1, 1};
+    std::size_t cursor[4] = {0, 0, 0, 0};
+
+    // Sorted positions where the cells x - 1, x, x + 1 of a row begin, and
+    // where the last one ends (a missing cell is an empty range).
+    auto row_cells = [&](int64_t base, int64_t ix, std::size_t& lo, int b[4]) {
+        const bool left = ix > 0;
+        const bool right = ix < nx - 1;
         if (dense) {
-            r.begin = s.cell_start[klo];
-            r.end = s.cell_start[khi + 1];
-        } else {
-            while (lo < cells && s.cell_key[lo] < klo) ++lo;
-            std::size_t hi = lo;
-            while (hi < cells && s.cell_key[hi] <= khi) ++hi;
-            r.begin = s.cell_begin[lo];
-            r.end = s.cell_begin[hi];
+            b[0] = s.cell_start[left ? base - 1 : base];
+            b[1] = s.cell_start[base];
+            b[2] = s.cell_start[base + 1];
+            b[3] = s.cell_start[right ? base + 2 : base + 1];
+            return;
         }
-        return r;
+        const int64_t klo = left ? base - 1 : base;
+        while (lo < cells && s.cell_key[lo] < klo) ++lo;
+        std::size_t at = lo;
+        b[0] = s.cell_begin[at];
+        if (left && at < cells && s.cell_key[at] == base - 1) ++at;
+        b[1] = s.cell_begin[at];
+        if (at < cells && s.cell_key[at] == base) ++at;
+        b[2] = s.cell_begin[at];
+        if (right && at < cells && s.cell_key[at] == base + 1) ++at;
+        b[3] = s.cell_begin[at];
     };
 
     for (std::size_t c = 0; c < cells; ++c) {
         const int64_t key = s.cell_key[c];
-        const int64_t ix = key % nx;
-        const int64_t iy = (key / nx) % ny;
-        const int64_t iz = (key / nx) / ny;
-        const int64_t right = ix < nx - 1 ? 1 : 0;
-        const int64_t left = ix > 0 ? 1 : 0;
+        int64_t ix = 0, iy = 0, iz = 0;
+        sph_neighbor_decode_cell(ns, key, ix, iy, iz);
         // Own row from the own cell on: the own cell and the cell at x + 1.
         std::size_t own = c;
-        Range rows[5];
-        rows[0] = row_range(key, key + right, own);
-        int row_count = 1;
-        int64_t candidates = rows[0].end - rows[0].begin;
+        int own_cells[4];
+        row_cells(key, ix, own, own_cells);
+        int row_b[4][4];
+        int row_dy_of[4];
+        int row_dz_of[4];
+        int row_count = 0;
+        int64_t candidates = own_cells[3] - own_cells[1];
         for (int r = 0; r < 4; ++r) {
             if (iy + row_dy[r] < 0 || iy + row_dy[r] >= ny || iz + row_dz[r] >= nz) continue;
             const int64_t base = key + row_dy[r] * nx + row_dz[r] * nx * ny;
-            const Range range = row_range(base - left, base + right, cursor[r]);
-            if (range.end > range.begin) {
-                rows[row_count++] = range;
-                candidates += range.end - range.begin;
+            int* b = row_b[row_count];
+            row_cells(base, ix, cursor[r], b);
+            if (b[3] > b[0]) {
+                row_dy_of[row_count] = row_dy[r];
+                row_dz_of[row_count] = row_dz[r];
+                ++row_count;
+                candidates += b[3] - b[0];
             }
+        }
+        // The cell's box.
+        double cell_lo[3], cell_hi[3];
+        const int64_t coord[3] = {ix, iy, iz};
+        for (int k = 0; k < 3; ++k) {
+            cell_lo[k] = grid.min_corner[k] + static_cast<double>(coord[k]) * cs;
+            cell_hi[k] = grid.min_corner[k] + static_cast<double>(coord[k] + 1) * cs;
         }
 
-        // The next cell's rows extend these by about one cell: fetch ahead.
-        for (int r = 0; r < row_count; ++r) {
-            const int e = rows[r].end;
-            for (int t = e; t < e + 24 && t < n; t += 8) {
-                __builtin_prefetch(v.x + t);
-                __builtin_prefetch(v.y + t);
-                __builtin_prefetch(v.z + t);
-                __builtin_prefetch(v.lo + t);
-                __builtin_prefetch(v.hi + t);
-            }
-        }
         const int cell_end = s.cell_begin[c + 1];
         for (int a = s.cell_begin[c]; a < cell_end; ++a) {
-            grow_keep(s.links, pairs + candidates);
-            rows[0].begin = a + 1;  // the particle's own row: only later positions
-            const int count = scan(v, a, rows, row_count, s.links.data() + pairs);
+            grow_keep(s.links, pairs + candidates + static_cast<int64_t>(scan_padding));
+            Range ranges[5];
+            ranges[0] = {a + 1, own_cells[3]};  // own row: only later positions
+            int range_count = 1;
+            // Squared gaps from the particle to the faces of its cell, below
+            // (index 0) and above (index 1), on each axis.
+            double gap2[3][2] = {{0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0}};
+            if (cull) {
+                const double p[3] = {v.x[a], v.y[a], v.z[a]};
+                for (int k = 0; k < 3; ++k) {
+                    const double below = std::max(0.0, p[k] - cell_lo[k] - slack[k]);
+                    const double above = std::max(0.0, cell_hi[k] - p[k] - slack[k]);
+                    gap2[k][0] = below * below;
+                    gap2[k][1] = above * above;
+                }
+            }
+            for (int r = 0; r < row_count; ++r) {
+                const int* b = row_b[r];
+                const int dy = row_dy_of[r];
+                const double across = (dy == 0 ? 0.0 : gap2[1][dy > 0 ? 1 : 0]) +
+                                      (row_dz_of[r] == 0 ? 0.0 : gap2[2][1]);
+                if (across > reach2) continue;
+                const int begin = across + gap2[0][0] > reach2 ? b[1] : b[0];
+                const int end = across + gap2[0][1] > reach2 ? b[2] : b[3];
+                if (end > begin) ranges[range_count++] = {begin, end};
+            }
+            int* found = s.links.data() + pairs;
+            const int count = scan(v, a, ranges, range_count, found);
             s.forward_count[a] = count;
+            db.neighbor_count[s.order[a]] += count;
+            for (int k = 0; k < count; ++k) ++db.neighbor_count[found[k]];
             pairs += count;
             if (2 * pairs > max_links) {
                 return fail(m, sph_error_argument, "neighbor table capacity is too small");
@@ -522,10 +590,7 @@ int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_
         }
     }
 
-    // Counts: forward links plus those found from the other side.
     const int* forward = s.links.data();
-    for (int t = 0; t < n; ++t) db.neighbor_count[s.order[t]] = s.forward_count[t];
-    for (int64_t k = 0; k < pairs; ++k) ++db.neighbor_count[forward[k]];
     int64_t total = 0;
     for (int i = 0; i < n; ++i) {
         db.neighbor_offset[i] = total;
@@ -533,12 +598,13 @@ int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_
     }
     grow_discard(db.neighbor_list, total);
 
-    // Scatter: particle a's run is [earlier neighbors][forward run of a]; the
-    // cursor of particle j advances as particles before it report j.
-    s.cursor.assign(db.neighbor_offset.begin(), db.neighbor_offset.end());
+    // Scatter: particle a's run is [earlier neighbors][forward run of a].
+    // neighbor_offset serves as each run's write cursor meanwhile: particles
+    // before j advance j's as they report j, and each ends at the start of the
+    // next run, from which the offsets are restored.
     int* list = db.neighbor_list.data();
     const int* order = s.order.data();
-    int64_t* cursor_of = s.cursor.data();
+    int64_t* cursor_of = db.neighbor_offset.data();
     int64_t k = 0;
     for (int a = 0; a < n; ++a) {
         const int ia = order[a];
@@ -549,7 +615,9 @@ int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_
             list[at++] = j;
             list[cursor_of[j]++] = ia;
         }
+        cursor_of[ia] = at;
     }
+    for (int i = 0; i < n; ++i) cursor_of[i] -= db.neighbor_count[i];
     ns.neighbor_total_links = total;
     return sph_success;
 }
@@ -559,9 +627,10 @@ int rebuild(Model& m, int64_t max_links) {
     NeighborState& ns = m.neighbor;
     ns.neighbor_total_links = 0;
     const int n = db.npart;
-    if (n <= 0) {
-        db.neighbor_list.clear();
-        db.cell_head.clear();
+    if (n <= 0) {  // no links and no cells; nothing kept
+        std::vector<int>().swap(db.neighbor_list);
+        std::vector<int>().swap(db.cell_head);
+        sph_neighbor_free(ns);
         return sph_success;
     }
     try {
@@ -599,10 +668,7 @@ int rebuild(Model& m, int64_t max_links) {
     try {
         bin_particles(db, ns.scratch, grid, dense);
         status = sph_neighbor_fill_links(m, grid, dense, max_links);
-    } catch (const std::bad_alloc&) {
-        clear_links(db, ns);
-        return fail_allocation(m);
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // bad_alloc or length_error from a vector
         clear_links(db, ns);
         return fail_allocation(m);
     }
@@ -628,7 +694,9 @@ void sph_neighbor_decode_cell(const NeighborState& state, int64_t cell, int64_t&
     iz = (cell / nx) / ny;
 }
 
-int sph_neighbor_rebuild(Model& m) { return rebuild(m, unlimited_links); }
+int sph_neighbor_rebuild(Model& m) {
+    return rebuild(m, unlimited_links);
+}
 
 int sph_neighbor_rebuild_with_capacity(Model& m, int64_t max_links) {
     return rebuild(m, max_links);
@@ -649,4 +717,6 @@ void sph_neighbor_get_stats(const Model& m, int& max_neighbors, double& average_
     average_neighbors = static_cast<double>(sum) / static_cast<double>(n);
 }
 
-void sph_neighbor_free(NeighborState& state) { state.scratch = NeighborScratch{}; }
+void sph_neighbor_free(NeighborState& state) {
+    state.scratch = NeighborScratch{};
+}

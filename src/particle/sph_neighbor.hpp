@@ -13,6 +13,7 @@
 // 64-bit. The grid is never stored densely: particles are sorted by cell, so
 // memory follows the particles and links, not the size of the box.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,10 +25,10 @@ struct Model;
 // not allocate once the model's size is stable.
 struct NeighborScratch {
     // Particles sorted by cell (ascending) and, within a cell, by decreasing
-    // index; the positions, supports and squared-support bounds in that order.
-    // `sorted` holds six arrays of lane_stride entries: x, y, z, two bounds on
-    // the squared distance that decide most links without a square root, 2h.
-    std::vector<int> order;
+    // index. `sorted` holds six arrays of lane_stride entries in that order:
+    // x, y, z, two bounds on the squared distance that decide most links
+    // without a square root, and 2h.
+    std::vector<int> order;  // padded by a few entries for the vector scan
     std::vector<double> sorted;
     std::size_t lane_stride = 0;
     bool uniform_support = false;  // every particle has the same h
@@ -45,7 +46,6 @@ struct NeighborScratch {
     // particles at later sorted positions), forward_count entries long.
     std::vector<int> links;
     std::vector<int> forward_count;
-    std::vector<int64_t> cursor;  // next free slot of each particle's run
 };
 
 struct NeighborState {

@@ -25,16 +25,19 @@ int check_kernel_arguments(ErrorState& error, int kernel_type, double h_value) {
 
 }  // namespace
 
-void sph_particle_initialize(ParticleModuleState& state) { state.particle_module_initialized = true; }
-void sph_particle_reset(ParticleModuleState& state) { state.particle_module_initialized = false; }
+void sph_particle_initialize(ParticleModuleState& state) {
+    state.particle_module_initialized = true;
+}
+void sph_particle_reset(ParticleModuleState& state) {
+    state.particle_module_initialized = false;
+}
 
 bool sph_kernel_is_supported(int kernel_type) {
     return kernel_type == sph_kernel_wendland_c2 || kernel_type == sph_kernel_wendland_c4 ||
            kernel_type == sph_kernel_cubic_spline;
 }
 
-int sph_kernel_support_radius(ErrorState& error, int kernel_type, double h_value,
-                              double& support) {
+int sph_kernel_support_radius(ErrorState& error, int kernel_type, double h_value, double& support) {
     support = 0.0;
     if (const int status = check_kernel_arguments(error, kernel_type, h_value)) return status;
     support = 2.0 * h_value;

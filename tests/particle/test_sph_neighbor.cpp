@@ -55,10 +55,9 @@ Reference reference_search(const std::vector<Vec3>& x, const std::vector<double>
         if (lo[a] > hi[a]) lo[a] = hi[a] = 0.0;  // no number on this axis
         ref.min_corner[a] = lo[a] - radius;
         ref.max_corner[a] = hi[a] + radius;
-        ref.dims[a] =
-            std::max<int64_t>(1, static_cast<int64_t>(std::trunc(
-                                     (ref.max_corner[a] - ref.min_corner[a]) / radius)) +
-                                     1);
+        ref.dims[a] = std::max<int64_t>(
+            1,
+            static_cast<int64_t>(std::trunc((ref.max_corner[a] - ref.min_corner[a]) / radius)) + 1);
     }
     const int64_t nx = ref.dims[0], ny = ref.dims[1], nz = ref.dims[2];
     std::unordered_map<int64_t, int> head;  // cell -> first particle (1-based), 0 = empty
@@ -217,10 +216,14 @@ TEST(SphNeighbor, FailuresReportTheirMessageAndLeaveAnEmptyTable) {
         {pair, {1.0, 1.0, 0.0}, -1, "neighbor capacity must be non-negative"},
         {{{0.0, 0.0, 0.0}, {inf, 0.0, 0.0}}, {1.0, 1.0}, -2, "neighbor grid has too many cells"},
         {{{0.0, -inf, 0.0}}, {1.0}, -2, "neighbor grid has too many cells"},
-        {{{-1e300, 0.0, 0.0}, {1e300, 0.0, 0.0}}, {1e-300, 1e-300}, -2,
+        {{{-1e300, 0.0, 0.0}, {1e300, 0.0, 0.0}},
+         {1e-300, 1e-300},
+         -2,
          "neighbor grid has too many cells"},
         // 2^21 cells per axis: 2^63 cells in all, beyond 64-bit cell indices.
-        {{{0.0, 0.0, 0.0}, {2097150.0, 2097150.0, 2097150.0}}, {0.5, 0.5}, -2,
+        {{{0.0, 0.0, 0.0}, {2097150.0, 2097150.0, 2097150.0}},
+         {0.5, 0.5},
+         -2,
          "neighbor grid has too many cells"},
     };
     for (const Case& c : cases) {
@@ -258,8 +261,8 @@ TEST(SphNeighbor, CapacityIsALimitOnLinks) {
 TEST(SphNeighbor, SparseGridFarLargerThanTheModel) {
     // About 1e15 cells for four particles: the grid is never stored densely.
     Model m;
-    const std::vector<Vec3> x = {{0.0, 0.0, 0.0}, {1e5, 0.0, 0.0}, {0.0, 1e5, 1e5},
-                                 {1e5 + 0.5, 0.3, 0.0}};
+    const std::vector<Vec3> x = {
+        {0.0, 0.0, 0.0}, {1e5, 0.0, 0.0}, {0.0, 1e5, 1e5}, {1e5 + 0.5, 0.3, 0.0}};
     const std::vector<double> h = {0.5, 0.5, 0.5, 0.5};
     set_particles(m, x, h);
     ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
@@ -275,9 +278,9 @@ TEST(SphNeighbor, SparseGridFarLargerThanTheModel) {
 TEST(SphNeighbor, MatchesTheReferenceOnRandomSets) {
     std::mt19937_64 rng(12345);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int trial = 0; trial < 60; ++trial) {
+    for (int trial = 0; trial < 84; ++trial) {
         SCOPED_TRACE(testing::Message() << "trial " << trial);
-        const int kind = trial % 6;
+        const int kind = trial / 2 % 7;
         const int n = 1 + static_cast<int>(unit(rng) * (kind == 5 ? 60 : 400));
         std::vector<Vec3> x(n);
         std::vector<double> h(n);
@@ -307,6 +310,13 @@ TEST(SphNeighbor, MatchesTheReferenceOnRandomSets) {
                             unit(rng) * 5.0 * scale};
                     h[i] = (0.2 + 0.4 * unit(rng)) * scale * (kind == 4 ? 2.0 : 1.0);
                     break;
+                case 6: {  // far from the origin, on cell boundaries: binning rounds
+                    const int side = 7;
+                    x[i] = {1e7 + 0.1 * (i % side), -3e6 + 0.1 * ((i / side) % side),
+                            0.1 * (i / side / side) - 2e5};
+                    h[i] = 0.05;
+                    break;
+                }
                 default:  // clusters spread far apart: sparse grid
                     x[i] = {std::floor(unit(rng) * 5.0) * 1e4 + unit(rng),
                             std::floor(unit(rng) * 5.0) * 1e4 + unit(rng), unit(rng) * 3e4};
@@ -317,6 +327,7 @@ TEST(SphNeighbor, MatchesTheReferenceOnRandomSets) {
         }
         Model m;
         set_particles(m, x, h);
+        m.neighbor.allow_vector_scan = trial % 2 == 0;  // both scans, every kind
         ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
         expect_matches_reference(m, x, h);
         // Stats agree with the counts.
@@ -348,7 +359,8 @@ TEST(SphNeighbor, InfiniteSupportPutsEverythingInOneCell) {
 TEST(SphNeighbor, RepeatedRebuildReusesItsStorage) {
     Model m;
     std::vector<Vec3> x;
-    for (int k = 0; k < 1000; ++k) x.push_back({0.3 * (k % 10), 0.3 * (k / 10 % 10), 0.3 * (k / 100)});
+    for (int k = 0; k < 1000; ++k)
+        x.push_back({0.3 * (k % 10), 0.3 * (k / 10 % 10), 0.3 * (k / 100)});
     set_particles(m, x, std::vector<double>(x.size(), 0.39));
     ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
     const int* list = m.db.neighbor_list.data();
