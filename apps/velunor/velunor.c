@@ -1,8 +1,8 @@
 /* Velunor command-line host: loads the library through its C interface,
  * prints the version and the status of initialize and finalize. */
-#include <stdio.h>
-
 #include "velunor.h"
+
+#include <stdio.h>
 
 static void print_last_error(void) {
     char message[257];

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/sph_model.hpp"
+#include "output/sph_output_csv.hpp"
 
 Model& sph_api_model() {
     static Model model;
@@ -178,19 +179,19 @@ int sph_set_output_interval(Model& m, int interval) {
     return sph_output_set_interval(m, interval);
 }
 
-int sph_write_output(Model& m, [[maybe_unused]] int step, [[maybe_unused]] double time) {
+int sph_write_output(Model& m, int step, double time) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_write_output");
+    return sph_output_write_step(m, step, time);
 }
 
-int sph_write_csv(Model& m, [[maybe_unused]] std::string_view filename) {
+int sph_write_csv(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_write_csv");
+    return sph_output_write_csv(m, filename);
 }
 
-int sph_write_vtu(Model& m, [[maybe_unused]] std::string_view filename) {
+int sph_write_vtu(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_write_vtu");
+    return sph_output_write_vtu(m, filename);
 }
 
 int sph_write_restart(Model& m, [[maybe_unused]] std::string_view filename) {

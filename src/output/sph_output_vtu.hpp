@@ -1,5 +1,6 @@
 #pragma once
-// ParaView output: one VTU file per output step and the PVD collection.
+// ParaView output: one VTU file per output step and the PVD collection that
+// lists them as a time series.
 
 #include <string>
 #include <string_view>
@@ -9,15 +10,30 @@ struct Model;
 
 inline constexpr int sph_pvd_max_entries = 10000;
 inline constexpr std::size_t sph_pvd_file_len = 128;
+// Paths of the output files are built in a text of this width.
+inline constexpr std::size_t sph_output_path_len = 1024;
 
 struct PvdEntry {
     int step = 0;
     double time = 0.0;
-    std::string file;  // at most 128 characters
+    std::string file;  // VTU file name relative to the output directory, at most 128 characters
 };
 
 struct PvdState {
-    std::vector<PvdEntry> entries;  // pvd_entry_count = size(), at most 10000
+    std::vector<PvdEntry>
+        entries;  // pvd_entry_count = size(), at most 10000, first-registration order
 };
 
 void sph_output_reset_pvd(PvdState& pvd);
+
+// Writes every particle as one vertex cell of an ASCII VTU file at `filename`
+// (trailing blanks trimmed). Status 0 or 3.
+[[nodiscard]] int sph_output_write_vtu(Model& m, std::string_view filename);
+// Registers (step, time, vtu_file) and rewrites `directory`/velunor.pvd.
+[[nodiscard]] int sph_output_write_pvd_step(Model& m, std::string_view directory, int step,
+                                            double time, std::string_view vtu_file);
+// Adds the entry, or updates the one already holding `step` in place.
+[[nodiscard]] int sph_pvd_register_entry(Model& m, int step, double time,
+                                         std::string_view vtu_file);
+// Writes the whole collection to `filename`.
+[[nodiscard]] int sph_pvd_write_file(Model& m, std::string_view filename);

@@ -1,0 +1,58 @@
+# Checks that the shared library exports exactly the functions declared in
+# velunor.h and nothing else.
+#   cmake -DNM=<nm> -DLIBRARY=<libvelunor_c.so> -DHEADER=<velunor.h> -P check_exports.cmake
+
+file(STRINGS "${HEADER}" declarations REGEX "^VELUNOR_API int velunor_[a-z_]+\\(")
+set(expected "")
+foreach(line IN LISTS declarations)
+  string(REGEX MATCH "velunor_[a-z_]+" name "${line}")
+  list(APPEND expected "${name}")
+endforeach()
+list(SORT expected)
+list(LENGTH expected expected_count)
+if(NOT expected_count EQUAL 50)
+  message(FATAL_ERROR "velunor.h declares ${expected_count} exports, expected 50")
+endif()
+
+execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
+                OUTPUT_VARIABLE listing RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+
+string(REPLACE "\n" ";" lines "${listing}")
+set(functions "")
+set(unexpected "")
+foreach(line IN LISTS lines)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  # "<address> <type> <name>"; absolute symbols (type A) are version nodes the
+  # linker defines, not code.
+  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) ([^ ]+)$")
+    set(type "${CMAKE_MATCH_1}")
+    set(name "${CMAKE_MATCH_2}")
+    if(type STREQUAL "A")
+      continue()
+    elseif(type STREQUAL "T")
+      list(APPEND functions "${name}")
+    else()
+      list(APPEND unexpected "${type} ${name}")
+    endif()
+  else()
+    list(APPEND unexpected "${line}")
+  endif()
+endforeach()
+list(SORT functions)
+
+if(unexpected)
+  message(FATAL_ERROR "unexpected exported symbols: ${unexpected}")
+endif()
+if(NOT functions STREQUAL expected)
+  set(missing ${expected})
+  list(REMOVE_ITEM missing ${functions})
+  set(extra ${functions})
+  list(REMOVE_ITEM extra ${expected})
+  message(FATAL_ERROR "export mismatch; missing: ${missing}; extra: ${extra}")
+endif()
+message(STATUS "libvelunor_c exports exactly the ${expected_count} velunor_* functions")

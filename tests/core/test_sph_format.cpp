@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "core/sph_format.hpp"
+
+namespace {
+
+// The field as the C library prints it with "%.16E", reshaped to the file form:
+// a three-digit exponent loses its letter, the text is right-aligned in 24.
+std::string reference_field(double value) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.16E", value);
+    std::string s = text;
+    if (std::isnan(value)) {
+        s = "NaN";
+    } else if (std::isinf(value)) {
+        s = value < 0 ? "-Infinity" : "Infinity";
+    } else {
+        const std::size_t e = s.find('E');
+        if (s.size() - e - 2 == 3) s.erase(e, 1);
+    }
+    return std::string(24 - s.size(), ' ') + s;
+}
+
+TEST(Format, DocumentedRealForms) {
+    EXPECT_EQ(sph_format_real_string(1.5), "  1.5000000000000000E+00");
+    EXPECT_EQ(sph_format_real_string(-2.5), " -2.5000000000000000E+00");
+    EXPECT_EQ(sph_format_real_string(0.0), "  0.0000000000000000E+00");
+    EXPECT_EQ(sph_format_real_string(-0.0), " -0.0000000000000000E+00");
+    EXPECT_EQ(sph_format_real_string(0.1), "  1.0000000000000001E-01");
+    EXPECT_EQ(sph_format_real_string(293.15), "  2.9314999999999998E+02");
+    EXPECT_EQ(sph_format_real_string(-101325.5), " -1.0132550000000000E+05");
+    // Exponents at the two-digit limit and beyond it.
+    EXPECT_EQ(sph_format_real_string(1e99), "  9.9999999999999997E+98");
+    EXPECT_EQ(sph_format_real_string(1e100), "  1.0000000000000000+100");
+    EXPECT_EQ(sph_format_real_string(-1e100), " -1.0000000000000000+100");
+    EXPECT_EQ(sph_format_real_string(1e-99), "  1.0000000000000000E-99");
+    EXPECT_EQ(sph_format_real_string(1e-100), "  1.0000000000000000-100");
+    EXPECT_EQ(sph_format_real_string(std::numeric_limits<double>::max()),
+              "  1.7976931348623157+308");
+    EXPECT_EQ(sph_format_real_string(std::numeric_limits<double>::min()),
+              "  2.2250738585072014-308");
+    // Subnormals down to the smallest one (exponent -324).
+    EXPECT_EQ(sph_format_real_string(4.9e-324), "  4.9406564584124654-324");
+    EXPECT_EQ(sph_format_real_string(-4.9e-324), " -4.9406564584124654-324");
+    EXPECT_EQ(sph_format_real_string(1e-310), "  9.9999999999999694-311");
+}
+
+TEST(Format, NonFiniteValuesAreRightAligned) {
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(sph_format_real_string(std::nan("")), "                     NaN");
+    EXPECT_EQ(sph_format_real_string(-std::nan("")), "                     NaN");
+    EXPECT_EQ(sph_format_real_string(inf), "                Infinity");
+    EXPECT_EQ(sph_format_real_string(-inf), "               -Infinity");
+}
+
+TEST(Format, SeventeenthDigitRoundsExactlyWithTiesToEven) {
+    // m / 4 with m odd in [2^52, 2^53) has 16 integer digits and a fraction of
+    // .25 or .75: an exact tie at the 17th significant digit.
+    EXPECT_EQ(sph_format_real_string(1125899906842624.25), "  1.1258999068426242E+15");
+    EXPECT_EQ(sph_format_real_string(1125899906842624.75), "  1.1258999068426248E+15");
+    EXPECT_EQ(sph_format_real_string(1125899906842625.25), "  1.1258999068426252E+15");
+    EXPECT_EQ(sph_format_real_string(-1125899906842625.75), " -1.1258999068426258E+15");
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 10000; ++i) {
+        const std::uint64_t m =
+            (std::uint64_t{1} << 52) | (rng() & ((std::uint64_t{1} << 52) - 1)) | 1;
+        const double tie = std::ldexp(static_cast<double>(m), -2 - static_cast<int>(rng() % 2));
+        ASSERT_EQ(sph_format_real_string(tie), reference_field(tie)) << std::hexfloat << tie;
+        const double near = std::nextafter(tie, 0.0);
+        ASSERT_EQ(sph_format_real_string(near), reference_field(near)) << std::hexfloat << near;
+    }
+}
+
+TEST(Format, MatchesTheCLibraryOnEveryScale) {
+    // Powers of ten and their neighbours cover every decimal exponent.
+    for (int k = -324; k <= 308; ++k) {
+        const double p = std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
+        for (double v : {p, std::nextafter(p, 0.0), std::nextafter(p, HUGE_VAL), -p}) {
+            ASSERT_EQ(sph_format_real_string(v), reference_field(v)) << std::hexfloat << v;
+        }
+    }
+    // Random bit patterns: all exponents, subnormals, NaNs and infinities.
+    std::mt19937_64 rng(2024);
+    for (int i = 0; i < 100000; ++i) {
+        const double v = std::bit_cast<double>(rng());
+        ASSERT_EQ(sph_format_real_string(v), reference_field(v)) << std::hexfloat << v;
+    }
+    // Short decimals, which sit far from the binary grid's halfway points.
+    for (int i = -5000; i <= 5000; ++i) {
+        const double v = i / 1000.0;
+        ASSERT_EQ(sph_format_real_string(v), reference_field(v)) << v;
+    }
+}
+
+TEST(Format, TrimmedRealAndIntegerForms) {
+    char text[32];
+    EXPECT_EQ(std::string(text, sph_format_real_trimmed(text, 3e-6)), "3.0000000000000001E-06");
+    EXPECT_EQ(std::string(text, sph_format_real_trimmed(text, -1e100)), "-1.0000000000000000+100");
+    EXPECT_EQ(std::string(text, sph_format_real_trimmed(text, std::nan(""))), "NaN");
+    EXPECT_EQ(std::string(text, sph_format_real_trimmed(text, -HUGE_VAL)), "-Infinity");
+    EXPECT_EQ(sph_format_int_string(0), "0");
+    EXPECT_EQ(sph_format_int_string(-7), "-7");
+    EXPECT_EQ(sph_format_int_string(1000000), "1000000");
+    EXPECT_EQ(sph_format_int_string(INT_MAX), "2147483647");
+    EXPECT_EQ(sph_format_int_string(INT_MIN), "-2147483648");
+}
+
+TEST(Format, WritesExactlyTheFieldAndNothingBeyond) {
+    char buffer[32];
+    std::fill(std::begin(buffer), std::end(buffer), '#');
+    EXPECT_EQ(sph_format_real(buffer, -1e-100), buffer + 24);
+    EXPECT_EQ(buffer[24], '#');
+    EXPECT_EQ(sph_format_int(buffer, INT_MIN), buffer + 11);
+}
+
+}  // namespace
