@@ -20,7 +20,43 @@ struct InputState {
     std::string active_orientation_name = "ORIENTATION";
 };
 
+inline constexpr std::size_t sph_input_path_len = 1024;
+
 void sph_input_reset(Model& m);
 [[nodiscard]] int sph_input_read(Model& m, std::string_view path);
 [[nodiscard]] int sph_input_build_model(Model& m);
 int sph_input_get_warning_count(const Model& m);
+
+// Operations shared by the keyword handlers. `line` is the keyword line as
+// read (cleaned, not upper-cased).
+
+// Value of the first NAME=VALUE field whose name matches `name` (case
+// ignored), left-adjusted and trimmed; empty if there is none. A blank value
+// counts as absent for every caller that needs a value.
+std::string_view sph_input_get_option(std::string_view line, std::string_view name);
+// True if some NAME=VALUE field has that name, whatever its value.
+bool sph_input_option_present(std::string_view line, std::string_view name);
+// `value` = 0 first; absent or blank reports "missing required option NAME".
+[[nodiscard]] int sph_input_get_required_real(Model& m, std::string_view line,
+                                              std::string_view name, double& value);
+// Absent or blank leaves `value` (the caller's default) untouched.
+[[nodiscard]] int sph_input_get_optional_real(Model& m, std::string_view line,
+                                              std::string_view name, double& value);
+// Free-form number; on failure records `message` through sph_input_set_error.
+[[nodiscard]] int sph_input_parse_real_value(Model& m, std::string_view text, double& value,
+                                             std::string_view message);
+[[nodiscard]] int sph_input_parse_integer_value(Model& m, std::string_view text, int& value,
+                                                std::string_view message);
+// TRUE/YES/ON/1 and FALSE/NO/OFF/0, case ignored; anything else records
+// `message` and leaves `value` unchanged.
+[[nodiscard]] int sph_input_parse_logical_value(Model& m, std::string_view text, bool& value,
+                                                std::string_view message);
+// Records "file:line: message" with status 4 and returns 4.
+int sph_input_set_error(Model& m, std::string_view message);
+// Gives the recorded message the file:line: prefix unless it already has it;
+// the recorded code is kept.
+void sph_input_prefix_current_error(Model& m);
+// The "file:line: message" text of the current line.
+std::string sph_input_prefixed_message(const Model& m, std::string_view message);
+// Not NaN and magnitude at most 8.988465674311579e307.
+bool sph_input_real_is_finite(double value);

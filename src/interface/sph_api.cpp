@@ -79,22 +79,24 @@ int sph_get_last_error(const Model& m, int& code, std::string_view& message) {
 // ---------------------------------------------------------------------------
 // Deck and model
 
-int sph_read_inp(Model& m, [[maybe_unused]] std::string_view filename) {
+int sph_read_inp(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
     // Cleared before anything is read, so a failed read leaves no usable model.
     sph_api_state_set_model_built(m.api, false);
-    return sph_api_not_implemented(m, "velunor_read_inp");
+    return sph_input_read(m, filename);
 }
 
 int sph_build_model(Model& m) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_build_model");
+    if (const int ierr = sph_input_build_model(m)) return ierr;
+    sph_api_state_set_model_built(m.api, true);
+    return sph_success;
 }
 
 int sph_get_input_warning_count(Model& m, int& count) {
     count = 0;
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    count = m.input.input_warning_count;
+    count = sph_input_get_warning_count(m);
     return sph_success;
 }
 

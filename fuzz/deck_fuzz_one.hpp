@@ -1,0 +1,27 @@
+#pragma once
+// One fuzz input: the bytes become a deck file that is read and, when the
+// read succeeds, built. Shared by the libFuzzer harness and the replay test.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "core/sph_model.hpp"
+
+// Returns the status of the last operation; -1 if the file could not be written.
+inline int deck_fuzz_one(const uint8_t* data, std::size_t size, const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return -1;
+    if (size > 0) std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    auto m = std::make_unique<Model>();
+    sph_water_initialize(m->water);
+    int status = sph_input_read(*m, path);
+    if (status == 0) status = sph_input_build_model(*m);
+    // Every outcome is a known status with its code recorded.
+    if (status < 0 || status > 5) __builtin_trap();
+    if (status != 0 && m->error.last_error_code != status) __builtin_trap();
+    return status;
+}

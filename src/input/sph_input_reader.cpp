@@ -1,0 +1,711 @@
+#include "input/sph_input_reader.hpp"
+
+#include <climits>
+#include <cmath>
+#include <string>
+
+#include "core/sph_model.hpp"
+#include "core/sph_number.hpp"
+#include "core/sph_text.hpp"
+#include "input/sph_inp_helpers.hpp"
+#include "input/sph_input_time.hpp"
+
+namespace {
+
+constexpr double sph_input_real_limit = 8.988465674311579e307;
+constexpr double sph_input_default_shear_correction = 5.0 / 6.0;
+
+// ---------------------------------------------------------------------------
+// Material look-ups at the moment a line is read.
+
+const MaterialRecord* find_material(const Model& m, std::string_view name) {
+    // The database holds names cut to 64 characters; look them up the same way.
+    int index = sph_db_find_material(m.db, sph_text_field(name, sph_name_len));
+    return index > 0 ? &m.db.materials[static_cast<std::size_t>(index - 1)] : nullptr;
+}
+
+bool material_type_is_shell(const Model& m, std::string_view name) {
+    const MaterialRecord* mat = find_material(m, name);
+    return mat != nullptr && sph_text_contains_upper(mat->material_type, "SHELL");
+}
+
+// Not blank, neither UNSPECIFIED nor SOLID, and one of the other phase words.
+bool is_explicit_non_solid_type(std::string_view type) {
+    if (sph_text_trim(type).empty()) return false;
+    std::string upper = sph_inp_upper(type);
+    auto has = [&](std::string_view word) { return upper.find(word) != std::string::npos; };
+    if (has("UNSPECIFIED") || has("SOLID")) return false;
+    return has("WATER") || has("GAS") || has("EXPLOSIVE") || has("SHELL") || has("BOUNDARY");
+}
+
+// ---------------------------------------------------------------------------
+// Data lines.
+
+int parse_node(Model& m, const SphCsvFields& f, int particle_number) {
+    if (f.count < 4) return sph_input_set_error(m, "invalid *NODE record");
+    int id = 0;
+    Vec3 xyz;
+    if (!sph_number_read_int(f.field[0], id)) return sph_input_set_error(m, "invalid node id");
+    if (!sph_number_read_real(f.field[1], xyz.x)) {
+        return sph_input_set_error(m, "invalid node x coordinate");
+    }
+    if (!sph_number_read_real(f.field[2], xyz.y)) {
+        return sph_input_set_error(m, "invalid node y coordinate");
+    }
+    if (!sph_number_read_real(f.field[3], xyz.z)) {
+        return sph_input_set_error(m, "invalid node z coordinate");
+    }
+    return sph_db_set_node(m, particle_number - 1, id, xyz);
+}
+
+int parse_element(Model& m, const SphCsvFields& f) {
+    if (f.count < 2) return sph_input_set_error(m, "invalid *ELEMENT record");
+    int id = 0;
+    if (!sph_number_read_int(f.field[0], id)) return sph_input_set_error(m, "invalid element id");
+    int conn[sph_max_element_nodes] = {};
+    int nconn = f.count - 1 < sph_max_element_nodes ? f.count - 1 : sph_max_element_nodes;
+    for (int k = 0; k < nconn; ++k) {
+        if (!sph_number_read_int(f.field[static_cast<std::size_t>(k + 1)], conn[k])) {
+            return sph_input_set_error(m, "invalid element connectivity");
+        }
+    }
+    return sph_db_add_element(m, id, m.input.active_element_type, nconn, conn);
+}
+
+int parse_set_members(Model& m, const SphCsvFields& f, bool node_set) {
+    int members[sph_inp_max_fields] = {};
+    for (int k = 0; k < f.count; ++k) {
+        if (!sph_number_read_int(f.field[static_cast<std::size_t>(k)], members[k])) {
+            return sph_input_set_error(m, "invalid set member id");
+        }
+    }
+    if (node_set) return sph_db_add_nset(m, m.input.active_nset_name, f.count, members);
+    return sph_db_add_elset(m, m.input.active_elset_name, f.count, members);
+}
+
+int parse_density(Model& m, const SphCsvFields& f) {
+    if (f.count < 1) return sph_input_set_error(m, "invalid *DENSITY record");
+    double density = 0.0;
+    if (!sph_number_read_real(f.field[0], density)) {
+        return sph_input_set_error(m, "invalid density value");
+    }
+    return sph_db_set_material_density(m, m.input.active_material_name, density);
+}
+
+// Reads the first `n` fields as reals; `record_message` when there are fewer.
+int read_reals(Model& m, const SphCsvFields& f, int n, double* values,
+               std::string_view record_message, std::string_view value_message) {
+    if (f.count < n) return sph_input_set_error(m, record_message);
+    for (int k = 0; k < n; ++k) {
+        if (!sph_number_read_real(f.field[static_cast<std::size_t>(k)], values[k])) {
+            return sph_input_set_error(m, value_message);
+        }
+    }
+    return sph_success;
+}
+
+// *ELASTIC, *PLASTIC and *DAMAGE INITIATION go to the shell module when the
+// active material is a shell material (material_type_is_shell), else to the
+// solid module. Neither module is part of the library yet, so the checked
+// values are not stored.
+int parse_elastic(Model& m, const SphCsvFields& f) {
+    if (f.count < 2) return sph_input_set_error(m, "invalid *ELASTIC record");
+    double e_mod = 0.0;
+    double nu = 0.0;
+    if (!sph_number_read_real(f.field[0], e_mod)) {
+        return sph_input_set_error(m, "invalid elastic modulus");
+    }
+    if (!sph_number_read_real(f.field[1], nu)) {
+        return sph_input_set_error(m, "invalid Poisson ratio");
+    }
+    return sph_success;
+}
+
+int parse_plastic(Model& m, const SphCsvFields& f) {
+    double jc[8] = {};
+    return read_reals(m, f, 8, jc, "invalid Johnson-Cook plastic record",
+                      "invalid Johnson-Cook plastic value");
+}
+
+int parse_damage_initiation(Model& m, const SphCsvFields& f) {
+    double d[5] = {};
+    return read_reals(m, f, 5, d, "invalid Johnson-Cook damage record",
+                      "invalid Johnson-Cook damage value");
+}
+
+int parse_orientation(Model& m, const SphCsvFields& f) {
+    double values[6] = {};
+    return read_reals(m, f, 6, values, "invalid *ORIENTATION record",
+                      "invalid *ORIENTATION numeric value");
+}
+
+int parse_data_line(Model& m, int keyword_id, std::string_view line, SphCsvFields& fields,
+                    int& particle_counter) {
+    switch (keyword_id) {
+        case sph_inp_kw_node:
+        case sph_inp_kw_element:
+        case sph_inp_kw_nset:
+        case sph_inp_kw_elset:
+        case sph_inp_kw_density:
+        case sph_inp_kw_elastic:
+        case sph_inp_kw_plastic:
+        case sph_inp_kw_damage:
+        case sph_inp_kw_orientation:
+            break;
+        default:
+            return sph_success;  // data under *MATERIAL, sections, *VELUNOR and unknown keywords
+    }
+    sph_inp_split_csv(line, fields);
+    switch (keyword_id) {
+        case sph_inp_kw_node:
+            // The counter never passes the node count of the first pass by
+            // more than one line, which the database refuses.
+            if (particle_counter < INT_MAX) ++particle_counter;
+            return parse_node(m, fields, particle_counter);
+        case sph_inp_kw_element:
+            return parse_element(m, fields);
+        case sph_inp_kw_nset:
+            return parse_set_members(m, fields, true);
+        case sph_inp_kw_elset:
+            return parse_set_members(m, fields, false);
+        case sph_inp_kw_density:
+            return parse_density(m, fields);
+        case sph_inp_kw_elastic:
+            return parse_elastic(m, fields);
+        case sph_inp_kw_plastic:
+            return parse_plastic(m, fields);
+        case sph_inp_kw_damage:
+            return parse_damage_initiation(m, fields);
+        default:
+            return parse_orientation(m, fields);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Keyword lines.
+
+std::string option_or(std::string_view line, std::string_view name, std::string_view fallback) {
+    std::string_view value = sph_input_get_option(line, name);
+    return std::string(value.empty() ? fallback : value);
+}
+
+// First non-blank of the options, in order.
+std::string_view first_option(std::string_view line,
+                              std::initializer_list<std::string_view> names) {
+    for (std::string_view name : names) {
+        std::string_view value = sph_input_get_option(line, name);
+        if (!value.empty()) return value;
+    }
+    return {};
+}
+
+int register_material(Model& m, std::string_view line) {
+    InputState& in = m.input;
+    in.input_has_material = true;
+    std::string name = option_or(line, "NAME", "MATERIAL");
+    in.active_material_name = name;
+    std::string type = option_or(line, "TYPE", "UNSPECIFIED");
+    if (int status = sph_db_add_material(m, name, type)) return status;
+    // Every module with a material table is offered the material; the gas,
+    // explosive, solid and shell tables join here when those modules exist.
+    sph_water_note_material(m.water, name, type);
+    return sph_success;
+}
+
+int validate_solid_section(Model& m, std::string_view material) {
+    if (material.empty()) return sph_input_set_error(m, "Solid section is missing MATERIAL option");
+    const MaterialRecord* mat = find_material(m, material);
+    if (mat != nullptr && is_explicit_non_solid_type(mat->material_type)) {
+        return sph_input_set_error(m, "Solid section references non-Solid material");
+    }
+    return sph_success;
+}
+
+int validate_shell_section(Model& m, std::string_view material, double thickness, int points,
+                           double shear) {
+    if (material.empty()) return sph_input_set_error(m, "Shell section is missing MATERIAL option");
+    if (find_material(m, material) == nullptr) {
+        return sph_input_set_error(m, "Shell section references unknown material");
+    }
+    if (!material_type_is_shell(m, material)) {
+        return sph_input_set_error(m, "Shell section references non-Shell material");
+    }
+    if (!sph_input_real_is_finite(thickness) || !(thickness > 0.0)) {
+        return sph_input_set_error(m, "Shell section THICKNESS must be positive");
+    }
+    if (points != 3 && points != 5) {
+        return sph_input_set_error(m, "Shell section POINTS must be 3 or 5");
+    }
+    if (!sph_input_real_is_finite(shear) || !(shear > 0.0) || shear > 1.0) {
+        return sph_input_set_error(m, "Shell section SHEAR_CORRECTION is invalid");
+    }
+    return sph_success;
+}
+
+int register_section(Model& m, std::string_view line) {
+    m.input.input_has_section = true;
+    std::string set_name(first_option(line, {"ELSET", "NSET"}));
+    if (set_name.empty()) set_name = "SECTION";
+    std::string material(sph_input_get_option(line, "MATERIAL"));
+    std::string orientation(sph_input_get_option(line, "ORIENTATION"));
+
+    double thickness = 0.0;
+    std::string_view text = sph_input_get_option(line, "THICKNESS");
+    if (!text.empty()) {
+        if (int status =
+                sph_input_parse_real_value(m, text, thickness, "invalid section THICKNESS")) {
+            return status;
+        }
+    }
+    int points = 3;
+    text = sph_input_get_option(line, "POINTS");
+    if (!text.empty()) {
+        if (int status = sph_input_parse_integer_value(m, text, points, "invalid section POINTS")) {
+            return status;
+        }
+    }
+    double shear = sph_input_default_shear_correction;
+    text = first_option(line, {"SHEAR_CORRECTION", "SHEAR"});
+    if (!text.empty()) {
+        if (int status =
+                sph_input_parse_real_value(m, text, shear, "invalid section SHEAR_CORRECTION")) {
+            return status;
+        }
+    }
+
+    std::string type = "SECTION";
+    if (sph_inp_starts_with_upper(line, "*SOLID SECTION")) {
+        type = "SOLID";
+        if (int status = validate_solid_section(m, material)) return status;
+    } else if (sph_inp_starts_with_upper(line, "*SHELL SECTION")) {
+        type = "SHELL";
+        if (int status = validate_shell_section(m, material, thickness, points, shear)) {
+            return status;
+        }
+    } else if (material.empty()) {
+        material = "MATERIAL";
+    }
+    return sph_db_add_section(m, set_name, type, material, thickness, points, shear, orientation);
+}
+
+int register_orientation(Model& m, std::string_view line) {
+    std::string_view name = sph_input_get_option(line, "NAME");
+    if (name.empty()) return sph_input_set_error(m, "Orientation is missing NAME option");
+    m.input.active_orientation_name = std::string(name);
+    return sph_success;
+}
+
+// ---------------------------------------------------------------------------
+// *VELUNOR keywords of the run and fluid phases.
+
+int parse_output_control(Model& m, std::string_view line) {
+    std::string_view directory = sph_input_get_option(line, "DIRECTORY");
+    if (directory.empty()) directory = sph_input_get_option(line, "DIR");
+    if (!directory.empty()) {
+        if (int status = sph_output_set_directory(m, directory)) return status;
+    }
+    std::string_view text = sph_input_get_option(line, "INTERVAL");
+    if (text.empty()) return sph_success;
+    int interval = 0;
+    if (int status =
+            sph_input_parse_integer_value(m, text, interval, "invalid numeric option INTERVAL")) {
+        return status;
+    }
+    return sph_output_set_interval(m, interval);
+}
+
+int parse_water_eos(Model& m, std::string_view line) {
+    std::string_view type = sph_input_get_option(line, "TYPE");
+    std::string_view material = sph_input_get_option(line, "MATERIAL");
+    double rho0 = 0.0, c0 = 0.0, gamma = 0.0, p0 = 0.0, b = 0.0;
+    bool has_b = false;
+    if (int status = sph_input_get_required_real(m, line, "RHO0", rho0)) return status;
+    if (int status = sph_input_get_required_real(m, line, "C0", c0)) return status;
+    if (int status = sph_input_get_required_real(m, line, "GAMMA", gamma)) return status;
+    if (int status = sph_input_get_optional_real(m, line, "P0", p0)) return status;
+    std::string_view b_text = sph_input_get_option(line, "B");
+    if (!b_text.empty()) {
+        if (int status = sph_input_parse_real_value(m, b_text, b, "invalid VELUNOR EOS B")) {
+            return status;
+        }
+        has_b = true;
+    }
+    return sph_water_set_eos(m, type, material, rho0, c0, gamma, p0, b, has_b);
+}
+
+// The options of each gas equation of state are read and checked here; the
+// values reach the gas module once it is part of the library.
+int parse_gas_eos(Model& m, std::string_view line) {
+    std::string upper_type = sph_inp_upper(sph_input_get_option(line, "TYPE"));
+    auto has = [&](std::string_view word) { return upper_type.find(word) != std::string::npos; };
+    double value = 0.0;
+    auto required = [&](std::initializer_list<std::string_view> names) {
+        for (std::string_view name : names) {
+            if (int status = sph_input_get_required_real(m, line, name, value)) return status;
+        }
+        return sph_success;
+    };
+    if (upper_type.empty() || has("IDEAL_GAS")) {
+        if (int status = required({"GAMMA", "E0"})) return status;
+        return sph_input_get_optional_real(m, line, "P0", value);
+    }
+    if (has("JWL")) return required({"RHO0", "A", "B", "R1", "R2", "OMEGA", "E0"});
+    if (has("STIFFENED_GAS")) return required({"RHO0", "GAMMA", "E0", "PINF"});
+    return sph_success;
+}
+
+int parse_eos(Model& m, std::string_view line) {
+    if (sph_text_contains_upper(sph_input_get_option(line, "TYPE"), "TAIT")) {
+        return parse_water_eos(m, line);
+    }
+    return parse_gas_eos(m, line);
+}
+
+int parse_water_viscosity(Model& m, std::string_view line) {
+    std::string_view type = sph_input_get_option(line, "TYPE");
+    std::string_view material = sph_input_get_option(line, "MATERIAL");
+    double alpha = 0.0, beta = 0.0, eta2 = 0.0;
+    if (int status = sph_input_get_required_real(m, line, "ALPHA", alpha)) return status;
+    if (int status = sph_input_get_required_real(m, line, "BETA", beta)) return status;
+    if (int status = sph_input_get_required_real(m, line, "ETA2", eta2)) return status;
+    return sph_water_set_viscosity(m, type, material, alpha, beta, eta2);
+}
+
+int parse_particle_control(Model& m, std::string_view line) {
+    double h = 0.0, mass = 0.0, volume = 0.0;
+    if (int status = sph_input_get_required_real(m, line, "H", h)) return status;
+    if (int status = sph_input_get_required_real(m, line, "MASS", mass)) return status;
+    if (int status = sph_input_get_required_real(m, line, "VOLUME", volume)) return status;
+    // The gas module receives the same values after the water module once it exists.
+    return sph_water_set_particle_control(m, h, mass, volume);
+}
+
+int parse_body_force(Model& m, std::string_view line) {
+    Vec3 force;
+    if (int status = sph_input_get_optional_real(m, line, "X", force.x)) return status;
+    if (int status = sph_input_get_optional_real(m, line, "Y", force.y)) return status;
+    if (int status = sph_input_get_optional_real(m, line, "Z", force.z)) return status;
+    // The gas and solid modules receive the vector after the water module once they exist.
+    return sph_water_set_body_force(m, force);
+}
+
+// Keywords whose receiving modules are not part of the library yet: accepted
+// without effect, so decks that carry them already read.
+int parse_coupling_region(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_tamrix_options(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_blast_region(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_explosive_control(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_ignition(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_shell_director(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_shell_rotation(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_shell_control(Model&, std::string_view) {
+    return sph_success;
+}
+int parse_solid_control(Model&, std::string_view) {
+    return sph_success;
+}
+
+int dispatch_velunor(Model& m, std::string_view line) {
+    using Handler = int (*)(Model&, std::string_view);
+    struct Phrase {
+        std::string_view text;
+        Handler handler;
+    };
+    // The first phrase found anywhere in the upper-cased line decides, option
+    // values included.
+    static constexpr Phrase phrases[] = {
+        {"TIME CONTROL", sph_input_parse_time_control},
+        {"OUTPUT", parse_output_control},
+        {"COUPLING REGION", parse_coupling_region},
+        {"TAMRIX", parse_tamrix_options},
+        {"EOS", parse_eos},
+        {"VISCOSITY", parse_water_viscosity},
+        {"PARTICLE CONTROL", parse_particle_control},
+        {"BODY FORCE", parse_body_force},
+        {"BLAST REGION", parse_blast_region},
+        {"EXPLOSIVE", parse_explosive_control},
+        {"IGNITION", parse_ignition},
+        {"SHELL DIRECTOR", parse_shell_director},
+        {"SHELL ROTATION", parse_shell_rotation},
+        {"SHELL CONTROL", parse_shell_control},
+        {"SOLID CONTROL", parse_solid_control},
+    };
+    std::string upper = sph_inp_upper(line);
+    for (const Phrase& p : phrases) {
+        if (upper.find(p.text) == std::string::npos) continue;
+        if (p.handler == sph_input_parse_time_control) m.input.input_has_time_control = true;
+        return p.handler(m, line);
+    }
+    ++m.input.input_warning_count;
+    return sph_success;
+}
+
+int record_keyword(Model& m, std::string_view line, int keyword_id) {
+    InputState& in = m.input;
+    switch (keyword_id) {
+        case sph_inp_kw_element:
+            in.active_element_type = option_or(line, "TYPE", "UNKNOWN");
+            return sph_success;
+        case sph_inp_kw_nset:
+            in.active_nset_name = option_or(line, "NSET", "NSET");
+            return sph_success;
+        case sph_inp_kw_elset:
+            in.active_elset_name = option_or(line, "ELSET", "ELSET");
+            return sph_success;
+        case sph_inp_kw_material:
+            return register_material(m, line);
+        case sph_inp_kw_section:
+            return register_section(m, line);
+        case sph_inp_kw_velunor:
+            return dispatch_velunor(m, line);
+        case sph_inp_kw_orientation:
+            return register_orientation(m, line);
+        case sph_inp_kw_unknown:
+            ++in.input_warning_count;
+            return sph_success;
+        default:
+            return sph_success;  // *NODE, *DENSITY, *ELASTIC, *PLASTIC, *DAMAGE INITIATION
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The two passes.
+
+int open_deck(Model& m, SphInpLineReader& reader, std::string_view message) {
+    std::string path(sph_text_trim_trailing(m.input.input_current_file));
+    if (!reader.open(path)) return sph_error_set(m.error, sph_error_io, message);
+    return sph_success;
+}
+
+int read_failure(Model& m) {
+    return sph_error_set(m.error, sph_error_io, "failed to read input file");
+}
+
+// Counting pass: one particle per *NODE data line.
+int scan_deck(Model& m, int64_t& node_count) {
+    node_count = 0;
+    SphInpLineReader reader;
+    if (int status = open_deck(m, reader, "failed to open input file")) return status;
+    int keyword_id = sph_inp_kw_unknown;
+    std::string_view raw;
+    while (reader.next(raw)) {
+        std::string_view line = sph_inp_clean_line(raw);
+        if (line.empty()) continue;
+        if (line[0] == '*') {
+            keyword_id = sph_inp_keyword_id(line);
+        } else if (keyword_id == sph_inp_kw_node) {
+            ++node_count;
+        }
+    }
+    if (reader.failed()) return read_failure(m);
+    return sph_success;
+}
+
+int fill_model(Model& m) {
+    SphInpLineReader reader;
+    if (int status = open_deck(m, reader, "failed to reopen input file")) return status;
+    InputState& in = m.input;
+    int keyword_id = sph_inp_kw_unknown;
+    int particle_counter = 0;
+    int64_t line_number = 0;
+    SphCsvFields fields;
+    std::string_view raw;
+    while (reader.next(raw)) {
+        ++line_number;
+        in.input_current_line = line_number < INT_MAX ? static_cast<int>(line_number) : INT_MAX;
+        std::string_view line = sph_inp_clean_line(raw);
+        if (line.empty()) continue;
+        if (line[0] == '*') {
+            keyword_id = sph_inp_keyword_id(line);
+            if (int status = record_keyword(m, line, keyword_id)) {
+                sph_input_prefix_current_error(m);
+                return status;
+            }
+        } else if (int status = parse_data_line(m, keyword_id, line, fields, particle_counter)) {
+            return status;
+        }
+    }
+    if (reader.failed()) return read_failure(m);
+    return sph_success;
+}
+
+bool upper_equal(std::string_view text, std::string_view upper_word) {
+    return text.size() == upper_word.size() && sph_inp_starts_with_upper(text, upper_word);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void sph_input_reset(Model& m) {
+    // Blast regions and blast loads are reset here too once those modules exist.
+    m.input = InputState{};
+}
+
+int sph_input_get_warning_count(const Model& m) {
+    return m.input.input_warning_count;
+}
+
+std::string_view sph_input_get_option(std::string_view line, std::string_view name) {
+    std::string_view wanted = sph_text_trim(name);
+    SphCsvFields fields;
+    sph_inp_split_csv(line, fields);
+    for (int k = 0; k < fields.count; ++k) {
+        std::string_view field = fields.field[static_cast<std::size_t>(k)];
+        std::size_t eq = field.find('=');
+        if (eq == std::string_view::npos) continue;
+        if (!sph_text_name_equal(sph_text_trim(field.substr(0, eq)), wanted)) continue;
+        return sph_text_trim(field.substr(eq + 1));
+    }
+    return {};
+}
+
+bool sph_input_option_present(std::string_view line, std::string_view name) {
+    std::string_view wanted = sph_text_trim(name);
+    SphCsvFields fields;
+    sph_inp_split_csv(line, fields);
+    for (int k = 0; k < fields.count; ++k) {
+        std::string_view field = fields.field[static_cast<std::size_t>(k)];
+        std::size_t eq = field.find('=');
+        if (eq != std::string_view::npos &&
+            sph_text_name_equal(sph_text_trim(field.substr(0, eq)), wanted)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int sph_input_get_required_real(Model& m, std::string_view line, std::string_view name,
+                                double& value) {
+    value = 0.0;
+    std::string_view text = sph_input_get_option(line, name);
+    if (text.empty()) {
+        return sph_input_set_error(m, "missing required option " + std::string(name));
+    }
+    return sph_input_parse_real_value(m, text, value,
+                                      "invalid numeric option " + std::string(name));
+}
+
+int sph_input_get_optional_real(Model& m, std::string_view line, std::string_view name,
+                                double& value) {
+    std::string_view text = sph_input_get_option(line, name);
+    if (text.empty()) return sph_success;
+    return sph_input_parse_real_value(m, text, value,
+                                      "invalid numeric option " + std::string(name));
+}
+
+int sph_input_parse_real_value(Model& m, std::string_view text, double& value,
+                               std::string_view message) {
+    if (!sph_number_read_real(text, value)) return sph_input_set_error(m, message);
+    return sph_success;
+}
+
+int sph_input_parse_integer_value(Model& m, std::string_view text, int& value,
+                                  std::string_view message) {
+    if (!sph_number_read_int(text, value)) return sph_input_set_error(m, message);
+    return sph_success;
+}
+
+int sph_input_parse_logical_value(Model& m, std::string_view text, bool& value,
+                                  std::string_view message) {
+    std::string_view word = sph_text_trim(text);
+    for (std::string_view yes : {"TRUE", "YES", "ON", "1"}) {
+        if (upper_equal(word, yes)) {
+            value = true;
+            return sph_success;
+        }
+    }
+    for (std::string_view no : {"FALSE", "NO", "OFF", "0"}) {
+        if (upper_equal(word, no)) {
+            value = false;
+            return sph_success;
+        }
+    }
+    return sph_input_set_error(m, message);
+}
+
+std::string sph_input_prefixed_message(const Model& m, std::string_view message) {
+    std::string text(sph_text_trim_trailing(m.input.input_current_file));
+    text += ':';
+    text += std::to_string(m.input.input_current_line);
+    text += ": ";
+    text += sph_text_trim(message);
+    // Built in a 1024-character buffer.
+    return sph_text_field(text, sph_input_path_len);
+}
+
+int sph_input_set_error(Model& m, std::string_view message) {
+    return sph_error_set(m.error, sph_error_input, sph_input_prefixed_message(m, message));
+}
+
+void sph_input_prefix_current_error(Model& m) {
+    std::string file(sph_text_trim_trailing(m.input.input_current_file));
+    const std::string& message = m.error.last_error_message;
+    if (message.size() > file.size() && message.compare(0, file.size(), file) == 0 &&
+        message[file.size()] == ':') {
+        return;
+    }
+    sph_error_set(m.error, m.error.last_error_code, sph_input_prefixed_message(m, message));
+}
+
+bool sph_input_real_is_finite(double value) {
+    return !std::isnan(value) && std::fabs(value) <= sph_input_real_limit;
+}
+
+int sph_input_read(Model& m, std::string_view path) {
+    sph_input_reset(m);
+    m.input.input_current_file = std::string(path.substr(0, sph_input_path_len));
+
+    int64_t node_count = 0;
+    if (int status = scan_deck(m, node_count)) return status;
+    if (node_count > INT_MAX) {
+        return sph_error_set(m.error, sph_error_database, "failed to allocate particle database");
+    }
+    if (int status = sph_db_allocate(m, static_cast<int>(node_count))) return status;
+    if (node_count == 0) {
+        // Nothing else is read; building reports the missing *NODE data.
+        sph_db_free(m.db);
+        return sph_success;
+    }
+    return fill_model(m);
+}
+
+int sph_input_build_model(Model& m) {
+    const InputState& in = m.input;
+    if (m.db.npart <= 0) {
+        return sph_error_set(m.error, sph_error_input, "input is missing *NODE particle data");
+    }
+    if (!in.input_has_material) {
+        return sph_error_set(m.error, sph_error_input, "input is missing *MATERIAL data");
+    }
+    if (!in.input_has_section) {
+        return sph_error_set(m.error, sph_error_input, "input is missing *SECTION data");
+    }
+    if (!in.input_has_time_control) {
+        return sph_error_set(m.error, sph_error_input,
+                             "input is missing *VELUNOR time control data");
+    }
+    if (int status = sph_db_apply_sections_to_particles(m)) return status;
+    if (int status = sph_db_build_coupling_regions(m)) return status;
+    // Solid and shell state are built here once those modules exist.
+    if (int status = sph_water_apply_initial_conditions(m)) return status;
+    // Gas initial conditions, the explosive build and the blast loads follow,
+    // then the warning counts of unbound gas, explosive, solid and shell
+    // materials, unused orientations and unused blast regions, then the solid
+    // reference state and diagnostics, once those modules exist.
+    return sph_neighbor_rebuild(m);
+}

@@ -1,0 +1,84 @@
+#include "input/sph_input_time.hpp"
+
+#include "core/sph_control.hpp"
+#include "core/sph_model.hpp"
+#include "core/sph_number.hpp"
+#include "core/sph_text.hpp"
+#include "input/sph_inp_helpers.hpp"
+#include "input/sph_input_reader.hpp"
+
+namespace {
+
+enum class TimeItem { none, dt, time, steps, safety };
+
+// Keys match by prefix, so DTMAX counts as DT and TIME_END as TIME, while
+// END_TIME (with an underscore) matches nothing.
+TimeItem classify_key(std::string_view key) {
+    if (sph_inp_starts_with_upper(key, "DT")) return TimeItem::dt;
+    if (sph_inp_starts_with_upper(key, "END TIME") || sph_inp_starts_with_upper(key, "TIME")) {
+        return TimeItem::time;
+    }
+    if (sph_inp_starts_with_upper(key, "MAX STEPS") || sph_inp_starts_with_upper(key, "STEPS")) {
+        return TimeItem::steps;
+    }
+    if (sph_inp_starts_with_upper(key, "SAFETY")) return TimeItem::safety;
+    return TimeItem::none;
+}
+
+}  // namespace
+
+int sph_input_parse_time_control(Model& m, std::string_view line) {
+    m.input.input_has_time_control = true;
+    double dt = -1.0;
+    double end_time = -1.0;
+    int steps = -1;
+    double safety = 1.0;
+    bool dt_read = false, time_read = false, steps_read = false;
+
+    SphCsvFields fields;
+    sph_inp_split_csv(line, fields);
+    for (int k = 0; k < fields.count; ++k) {
+        std::string_view field = fields.field[static_cast<std::size_t>(k)];
+        std::size_t eq = field.find('=');
+        if (eq == std::string_view::npos) continue;
+        std::string_view key = sph_text_trim_leading(field.substr(0, eq));
+        std::string_view value = field.substr(eq + 1);  // a blank value is unreadable
+        // A later field with the same key overwrites the earlier value.
+        switch (classify_key(key)) {
+            case TimeItem::dt:
+                if (!sph_number_read_real(value, dt)) {
+                    return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL DT");
+                }
+                dt_read = true;
+                break;
+            case TimeItem::time:
+                if (!sph_number_read_real(value, end_time)) {
+                    return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL TIME");
+                }
+                time_read = true;
+                break;
+            case TimeItem::steps:
+                if (!sph_number_read_int(value, steps)) {
+                    return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL STEPS");
+                }
+                steps_read = true;
+                break;
+            case TimeItem::safety:
+                if (!sph_number_read_real(value, safety)) {
+                    return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL SAFETY");
+                }
+                break;
+            case TimeItem::none:
+                break;
+        }
+    }
+    if (!dt_read || !time_read || !steps_read) {
+        return sph_input_set_error(m, "missing required VELUNOR TIME CONTROL option");
+    }
+    if (int status = sph_control_validate_time(m, dt, end_time, steps, safety)) {
+        sph_input_prefix_current_error(m);
+        return status;
+    }
+    sph_control_set_time(m.control, dt, end_time, steps, safety);
+    return sph_success;
+}

@@ -1,0 +1,126 @@
+// *VELUNOR OUTPUT and the fluid keywords (EOS, VISCOSITY, PARTICLE CONTROL,
+// BODY FORCE).
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/sph_model.hpp"
+#include "deck_test_util.hpp"
+
+using deck_test::fresh_model;
+using deck_test::read_text;
+
+namespace {
+
+// Reads a one-node deck whose third line is `keyword_line` into `m`.
+int read_line(Model& m, std::string_view keyword_line, std::string* prefix = nullptr) {
+    std::string path;
+    int status = read_text(m, "*NODE\n1, 0, 0, 0\n" + std::string(keyword_line) + "\n", &path);
+    if (prefix != nullptr) *prefix = path + ":3: ";
+    return status;
+}
+
+void expect_line_error(std::string_view keyword_line, int code, std::string_view message) {
+    auto m = fresh_model();
+    std::string prefix;
+    EXPECT_EQ(read_line(*m, keyword_line, &prefix), code) << keyword_line;
+    EXPECT_EQ(m->error.last_error_message, prefix + std::string(message)) << keyword_line;
+    EXPECT_EQ(m->error.last_error_code, code);
+}
+
+}  // namespace
+
+TEST(InputOutputControl, DirectoryAndInterval) {
+    auto m = fresh_model();
+    ASSERT_EQ(read_line(*m, "*VELUNOR OUTPUT, DIR=results, INTERVAL=50"), 0);
+    EXPECT_EQ(m->control.output_directory, "results");
+    EXPECT_TRUE(m->control.output_enabled);
+    EXPECT_EQ(m->control.output_interval, 50);
+
+    m = fresh_model();
+    ASSERT_EQ(read_line(*m, "*VELUNOR OUTPUT, DIR=b, DIRECTORY=Run A"), 0);
+    EXPECT_EQ(m->control.output_directory, "Run A");  // DIRECTORY wins, case kept
+    EXPECT_EQ(m->control.output_interval, 1);
+
+    m = fresh_model();
+    ASSERT_EQ(read_line(*m, "*VELUNOR OUTPUT, DIRECTORY=, INTERVAL="), 0);
+    EXPECT_FALSE(m->control.output_enabled);
+
+    expect_line_error("*VELUNOR OUTPUT, INTERVAL=often", 4, "invalid numeric option INTERVAL");
+    expect_line_error("*VELUNOR OUTPUT, INTERVAL=2.5", 4, "invalid numeric option INTERVAL");
+    expect_line_error("*VELUNOR OUTPUT, INTERVAL=0", 1, "output interval must be positive");
+}
+
+TEST(InputEos, TaitLinesGoToTheWaterModule) {
+    auto m = fresh_model();
+    ASSERT_EQ(read_line(*m,
+                        "*VELUNOR EOS, TYPE=tait, MATERIAL=W, RHO0=998, C0=1500, GAMMA=7.15,"
+                        " P0=1e5, B=3e8"),
+              0)
+        << m->error.last_error_message;
+    const WaterState& w = m->water;
+    EXPECT_TRUE(w.water_eos_defined);
+    EXPECT_EQ(w.water_rho0, 998.0);
+    EXPECT_EQ(w.water_c0, 1500.0);
+    EXPECT_EQ(w.water_gamma, 7.15);
+    EXPECT_EQ(w.water_p0, 1e5);
+    EXPECT_EQ(w.water_b, 3e8);
+
+    const std::string tait = "*VELUNOR EOS, TYPE=TAIT, MATERIAL=W";
+    expect_line_error(tait + ", C0=1, GAMMA=7", 4, "missing required option RHO0");
+    expect_line_error(tait + ", RHO0=1, C0=fast, GAMMA=7", 4, "invalid numeric option C0");
+    expect_line_error(tait + ", RHO0=1, C0=1", 4, "missing required option GAMMA");
+    expect_line_error(tait + ", RHO0=1, C0=1, GAMMA=7, P0=x", 4, "invalid numeric option P0");
+    expect_line_error(tait + ", RHO0=1, C0=1, GAMMA=7, B=stiff", 4, "invalid VELUNOR EOS B");
+    // The water module's own checks are prefixed and keep their code.
+    expect_line_error(tait + ", RHO0=-1, C0=1, GAMMA=7", 1,
+                      "Water Tait EOS parameters must be positive");
+}
+
+TEST(InputEos, GasLinesReadTheirOptions) {
+    auto m = fresh_model();
+    EXPECT_EQ(read_line(*m, "*VELUNOR EOS, TYPE=IDEAL_GAS, GAMMA=1.4, E0=2.5e5"), 0);
+    EXPECT_FALSE(m->water.water_eos_defined);
+    EXPECT_EQ(read_line(*m,
+                        "*VELUNOR EOS, TYPE=JWL, RHO0=1630, A=3.7e11, B=3.2e9, R1=4.15,"
+                        " R2=0.95, OMEGA=0.3, E0=4.3e6"),
+              0);
+    EXPECT_EQ(read_line(*m, "*VELUNOR EOS, TYPE=Stiffened_Gas, RHO0=1, GAMMA=4.4, E0=1, PINF=6e8"),
+              0);
+    expect_line_error("*VELUNOR EOS, TYPE=JWL, RHO0=1, A=1, B=1, R1=1, R2=1, E0=1", 4,
+                      "missing required option OMEGA");
+    expect_line_error("*VELUNOR EOS, E0=1", 4, "missing required option GAMMA");
+    expect_line_error("*VELUNOR EOS, GAMMA=1.4", 4, "missing required option E0");
+    expect_line_error("*VELUNOR EOS, TYPE=STIFFENED_GAS, RHO0=1, GAMMA=4.4, E0=1, PINF=big", 4,
+                      "invalid numeric option PINF");
+}
+
+TEST(InputWaterKeywords, ViscosityParticleControlBodyForce) {
+    auto m = fresh_model();
+    ASSERT_EQ(read_line(*m,
+                        "*VELUNOR VISCOSITY, TYPE=Monaghan, MATERIAL=W, ALPHA=0.2, BETA=0.1,"
+                        " ETA2=0.02"),
+              0)
+        << m->error.last_error_message;
+    EXPECT_EQ(m->water.water_visc_alpha, 0.2);
+    EXPECT_EQ(m->water.water_visc_beta, 0.1);
+    EXPECT_EQ(m->water.water_visc_eta2, 0.02);
+    expect_line_error("*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=W, ALPHA=0.2, BETA=0.1", 4,
+                      "missing required option ETA2");
+
+    m = fresh_model();
+    ASSERT_EQ(read_line(*m, "*VELUNOR PARTICLE CONTROL, H=0.02, MASS=1e-3, VOLUME=1e-6"), 0);
+    EXPECT_EQ(m->water.water_default_h, 0.02);
+    EXPECT_EQ(m->water.water_default_mass, 1e-3);
+    EXPECT_EQ(m->water.water_default_volume, 1e-6);
+    expect_line_error("*VELUNOR PARTICLE CONTROL, H=0.02, MASS=1e-3, VOLUME=", 4,
+                      "missing required option VOLUME");
+
+    m = fresh_model();
+    ASSERT_EQ(read_line(*m, "*VELUNOR BODY FORCE, Z=-9.81"), 0);
+    EXPECT_EQ(m->water.water_body_force.x, 0.0);
+    EXPECT_EQ(m->water.water_body_force.y, 0.0);
+    EXPECT_EQ(m->water.water_body_force.z, -9.81);
+    expect_line_error("*VELUNOR BODY FORCE, X=1, Y=down", 4, "invalid numeric option Y");
+}
