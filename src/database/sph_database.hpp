@@ -205,7 +205,12 @@ struct DbState {
 
     // Neighbor search results (the neighbor module fills them). neighbor_list
     // holds 0-based particle indices; particle i's neighbors are
-    // neighbor_list[neighbor_offset[i] .. neighbor_offset[i] + neighbor_count[i]).
+    // neighbor_list[neighbor_offset[i] .. neighbor_offset[i] + neighbor_count[i]);
+    // entries beyond the last run are spare capacity. particle_cell_id is the
+    // 0-based cell of each particle; the grid is kept sparse, so cell_head has
+    // one entry per occupied cell (ascending cell index, the cell's highest
+    // particle index) and cell_next leads to the next lower particle of the
+    // same cell (-1 at the end).
     std::vector<int64_t> particle_cell_id;
     std::vector<int> cell_next;
     std::vector<int> neighbor_count;
