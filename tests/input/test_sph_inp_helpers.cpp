@@ -75,8 +75,8 @@ TEST(InpHelpers, SplitCsvFieldsAndLimits) {
     sph_inp_split_csv(exactly64, f);  // 64 commas: the empty 65th field is dropped
     EXPECT_EQ(f.count, 64);
 
-    std::string long_field = "  " + std::string(300, 'y') + "  ";
-    sph_inp_split_csv(long_field + ",z", f);
+    const std::string long_field = "  " + std::string(300, 'y') + "  ,z";
+    sph_inp_split_csv(long_field, f);
     ASSERT_EQ(f.count, 2);
     EXPECT_EQ(f.field[0].size(), 256u);
     EXPECT_EQ(f.field[1], "z");
