@@ -66,8 +66,8 @@ double held(const std::vector<T>& v) {
     return static_cast<double>(v.capacity() * sizeof(T));
 }
 
-// Bytes the model holds per particle: particle arrays, neighbor storage and
-// the water step workspace.
+// Bytes the model holds per particle: particle arrays, neighbor lists and
+// search workspace, and the water step workspace.
 double bytes_per_particle(const Model& m) {
     const DbState& db = m.db;
     double b = held(db.particle_id_ext) + held(db.particle_phase) + held(db.particle_status) +
@@ -78,7 +78,11 @@ double bytes_per_particle(const Model& m) {
                held(db.acc_body) + held(db.particle_cell_id) + held(db.cell_next) +
                held(db.neighbor_count) + held(db.neighbor_offset) + held(db.cell_head) +
                held(db.neighbor_list) + held(m.water.workspace.record) +
-               held(m.water.workspace.active);
+               held(m.water.workspace.active) + held(m.water.workspace.pair_columns);
+    const NeighborScratch& ns = m.neighbor.scratch;
+    b += held(ns.order) + held(ns.sorted) + held(ns.cell_key) + held(ns.cell_begin) +
+         held(ns.cell_start) + held(ns.sort_key) + held(ns.sort_key_tmp) + held(ns.sort_index_tmp) +
+         held(ns.radix_count) + held(ns.links) + held(ns.forward_count);
     return b / db.npart;
 }
 

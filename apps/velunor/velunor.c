@@ -1,38 +1,466 @@
-/* Velunor command-line host: loads the library through its C interface,
- * prints the version and the status of initialize and finalize. */
+/* velunor: command-line host of the Velunor SPH library.
+ *
+ *   velunor run DECK [--output DIR] [--interval N]
+ *   velunor info DECK
+ *   velunor --version | --help
+ *
+ * Uses only the public C interface (velunor.h). Exit codes: 0 success,
+ * 1 the library reported a failure, 2 usage error. */
 #include "velunor.h"
 
+#include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
 
-static void print_last_error(void) {
-    char message[257];
+#if defined(_WIN32)
+#include <direct.h>
+#include <io.h>
+#define velunor_isatty _isatty
+#define velunor_fileno _fileno
+#define velunor_mkdir(path) _mkdir(path)
+#else
+#include <unistd.h>
+#define velunor_isatty isatty
+#define velunor_fileno fileno
+#define velunor_mkdir(path) mkdir(path, 0777)
+#endif
+
+#ifndef S_ISDIR
+#define S_ISDIR(mode) (((mode)&S_IFMT) == S_IFDIR)
+#endif
+
+enum { exit_ok = 0, exit_failure = 1, exit_usage = 2 };
+
+#define VELUNOR_USAGE_LINES                                   \
+    "usage: velunor run DECK [--output DIR] [--interval N]\n" \
+    "       velunor info DECK\n"                              \
+    "       velunor --version | --help\n"
+
+static const char* const usage_text = VELUNOR_USAGE_LINES
+    "\n"
+    "  run       read and build DECK, then run it to its end time; prints a\n"
+    "            summary on stdout (and live progress on stderr when it is a\n"
+    "            terminal)\n"
+    "  info      read and build DECK and describe the model\n"
+    "\n"
+    "  --output DIR    write step output (particle CSV, summary CSV, VTU, PVD)\n"
+    "                  into DIR, created if missing\n"
+    "  --interval N    write step output every N steps (N > 0)\n";
+
+static int usage_error(const char* message, const char* detail) {
+    if (message != NULL) {
+        fprintf(stderr, "velunor: %s%s%s\n", message, detail != NULL ? ": " : "",
+                detail != NULL ? detail : "");
+    }
+    fputs(VELUNOR_USAGE_LINES, stderr);
+    return exit_usage;
+}
+
+/* Reports a failed library call as "error: MESSAGE (status N)". */
+static int report(int status) {
+    if (status == VELUNOR_REJECTED) {
+        fprintf(stderr, "error: the library rejected the call (status %d)\n", status);
+        return exit_failure;
+    }
+    char message[300];
     int code = 0;
-    if (velunor_get_last_error(&code, message, (int)sizeof message) == 0) {
-        fprintf(stderr, "velunor: error %d: %s\n", code, message);
+    if (velunor_get_last_error(&code, message, (int)sizeof message) != 0) message[0] = '\0';
+    fprintf(stderr, "error: %s (status %d)\n", message, status);
+    return exit_failure;
+}
+
+static double wall_seconds(void) {
+    struct timespec ts;
+    timespec_get(&ts, TIME_UTC);
+    return (double)ts.tv_sec + 1e-9 * (double)ts.tv_nsec;
+}
+
+/* mkdir -p: creates every missing directory of `path`. */
+static int make_directories(const char* path) {
+    size_t n = strlen(path);
+    char* copy = malloc(n + 1);
+    if (copy == NULL) return -1;
+    memcpy(copy, path, n + 1);
+    int result = 0;
+    for (size_t k = 1; k <= n && result == 0; ++k) {
+        if (copy[k] != '/' && copy[k] != '\\' && copy[k] != '\0') continue;
+        const char saved = copy[k];
+        copy[k] = '\0';
+        if (velunor_mkdir(copy) != 0 && errno != EEXIST) {
+            struct stat st;
+            if (stat(copy, &st) != 0 || !S_ISDIR(st.st_mode)) result = -1;
+        }
+        copy[k] = saved;
+    }
+    if (result == 0) {
+        struct stat st;
+        if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) result = -1;
+    }
+    free(copy);
+    return result;
+}
+
+/* The end time of the deck, for progress display only: the TIME (or
+ * END TIME) option of the last *VELUNOR TIME CONTROL line. The library has
+ * no query for it; the run itself stops where the library says. Returns 0
+ * when none is found. */
+static double deck_end_time(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (file == NULL) return 0.0;
+    char line[1100];
+    double end_time = 0.0;
+    while (fgets(line, sizeof line, file) != NULL) {
+        if (strchr(line, '\n') == NULL && !feof(file)) {
+            int c;
+            while ((c = fgetc(file)) != EOF && c != '\n') {
+            }
+        }
+        char upper[sizeof line];
+        size_t n = 0;
+        for (; line[n] != '\0'; ++n) upper[n] = (char)toupper((unsigned char)line[n]);
+        upper[n] = '\0';
+        if (strncmp(upper, "*VELUNOR", 8) != 0 || strstr(upper, "TIME CONTROL") == NULL) continue;
+        char* field = upper;
+        while (field != NULL) {
+            char* next = strchr(field, ',');
+            if (next != NULL) *next++ = '\0';
+            char* eq = strchr(field, '=');
+            if (eq != NULL) {
+                *eq = '\0';
+                const char* key = field;
+                while (*key == ' ' || *key == '\t') ++key;
+                if (strncmp(key, "TIME", 4) == 0 || strncmp(key, "END TIME", 8) == 0) {
+                    for (char* p = eq + 1; *p != '\0'; ++p) {
+                        if (*p == 'D') *p = 'E';
+                    }
+                    char* stop = NULL;
+                    const double value = strtod(eq + 1, &stop);
+                    if (stop != eq + 1 && value > 0.0) end_time = value;
+                }
+            }
+            field = next;
+        }
+    }
+    fclose(file);
+    return end_time;
+}
+
+/* Per-particle state of the whole model, from velunor_get_particle_state. */
+typedef struct {
+    int count;
+    int *id, *phase, *status, *material, *section;
+    double *x, *v, *a, *rho, *pressure, *energy, *temperature, *h;
+} ParticleState;
+
+static void free_state(ParticleState* s) {
+    free(s->id);
+    free(s->phase);
+    free(s->status);
+    free(s->material);
+    free(s->section);
+    free(s->x);
+    free(s->v);
+    free(s->a);
+    free(s->rho);
+    free(s->pressure);
+    free(s->energy);
+    free(s->temperature);
+    free(s->h);
+    memset(s, 0, sizeof *s);
+}
+
+/* Returns a library status, or -2 when memory runs out. */
+static int read_state(ParticleState* s) {
+    memset(s, 0, sizeof *s);
+    int n = 0;
+    int status = velunor_get_particle_count(&n);
+    if (status != 0) return status;
+    const size_t m = n > 0 ? (size_t)n : 1;
+    s->id = malloc(m * sizeof(int));
+    s->phase = malloc(m * sizeof(int));
+    s->status = malloc(m * sizeof(int));
+    s->material = malloc(m * sizeof(int));
+    s->section = malloc(m * sizeof(int));
+    s->x = malloc(3 * m * sizeof(double));
+    s->v = malloc(3 * m * sizeof(double));
+    s->a = malloc(3 * m * sizeof(double));
+    s->rho = malloc(m * sizeof(double));
+    s->pressure = malloc(m * sizeof(double));
+    s->energy = malloc(m * sizeof(double));
+    s->temperature = malloc(m * sizeof(double));
+    s->h = malloc(m * sizeof(double));
+    if (!s->id || !s->phase || !s->status || !s->material || !s->section || !s->x || !s->v ||
+        !s->a || !s->rho || !s->pressure || !s->energy || !s->temperature || !s->h) {
+        free_state(s);
+        return -2;
+    }
+    status = velunor_get_particle_state((int)m, s->id, s->phase, s->status, s->material, s->section,
+                                        s->x, s->v, s->a, s->rho, s->pressure, s->energy,
+                                        s->temperature, s->h, &s->count);
+    if (status != 0) free_state(s);
+    return status;
+}
+
+static int report_state_failure(int status) {
+    if (status == -2) {
+        fprintf(stderr, "error: out of memory reading the particle state\n");
+        return exit_failure;
+    }
+    return report(status);
+}
+
+static int load_model(const char* deck) {
+    int status = velunor_initialize();
+    if (status == 0) status = velunor_read_inp(deck);
+    if (status == 0) status = velunor_build_model();
+    return status;
+}
+
+static void format_duration(double seconds, char* out, size_t size) {
+    if (!(seconds >= 0.0) || seconds > 1e9) {
+        snprintf(out, size, "?");
+        return;
+    }
+    const long s = (long)(seconds + 0.5);
+    if (s >= 3600) {
+        snprintf(out, size, "%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
+    } else {
+        snprintf(out, size, "%ld:%02ld", s / 60, s % 60);
     }
 }
 
-int main(void) {
-    int major = 0;
-    int minor = 0;
-    int patch = 0;
-    if (velunor_get_version(&major, &minor, &patch) != 0) {
-        fprintf(stderr, "velunor: cannot read the library version\n");
-        return 1;
+static void print_progress(int step, double time, double dt, double end_time, double rate,
+                           double left) {
+    char percent[32] = "";
+    char remaining[48] = "";
+    if (end_time > 0.0) {
+        snprintf(percent, sizeof percent, "  %5.1f%%", 100.0 * time / end_time);
+        char d[24];
+        format_duration(left, d, sizeof d);
+        snprintf(remaining, sizeof remaining, "  left %s", d);
     }
-    printf("Velunor %d.%d.%d\n", major, minor, patch);
+    fprintf(stderr, "\rstep %d  t %.6e  dt %.3e%s  %.3g particle-steps/s%s\033[K", step, time, dt,
+            percent, rate, remaining);
+    fflush(stderr);
+}
 
-    int status = velunor_initialize();
-    printf("initialize: %d\n", status);
-    if (status != 0) {
-        print_last_error();
-        return 1;
+/* Minimum and maximum of `value` over the active water particles. */
+static int water_range(const ParticleState* s, const double* value, double* lo, double* hi) {
+    int found = 0;
+    *lo = 0.0;
+    *hi = 0.0;
+    for (int i = 0; i < s->count; ++i) {
+        if (s->phase[i] != VELUNOR_PHASE_WATER || s->status[i] != VELUNOR_PARTICLE_ACTIVE) continue;
+        if (!found || value[i] < *lo) *lo = value[i];
+        if (!found || value[i] > *hi) *hi = value[i];
+        ++found;
     }
-    status = velunor_finalize();
-    printf("finalize: %d\n", status);
-    if (status != 0) {
-        print_last_error();
-        return 1;
+    return found;
+}
+
+static int print_summary(int steps, double time, double wall) {
+    double mass = 0.0, momentum[3] = {0.0, 0.0, 0.0}, max_pressure = 0.0;
+    double min_density = 0.0, max_density = 0.0;
+    int status =
+        velunor_get_water_summary(&mass, momentum, &max_pressure, &min_density, &max_density);
+    if (status != 0) return report(status);
+    ParticleState s;
+    status = read_state(&s);
+    if (status != 0) return report_state_failure(status);
+    double p_lo, p_hi, rho_lo, rho_hi;
+    const int water = water_range(&s, s.pressure, &p_lo, &p_hi);
+    water_range(&s, s.rho, &rho_lo, &rho_hi);
+    printf("steps            %d\n", steps);
+    printf("simulated time   %.9e\n", time);
+    printf("wall time        %.3f s\n", wall);
+    printf("particles        %d (water %d)\n", s.count, water);
+    printf("water mass       %.9e\n", mass);
+    printf("water momentum   %.6e %.6e %.6e\n", momentum[0], momentum[1], momentum[2]);
+    printf("pressure range   %.6e .. %.6e\n", p_lo, p_hi);
+    printf("density range    %.6e .. %.6e\n", rho_lo, rho_hi);
+    free_state(&s);
+    return exit_ok;
+}
+
+static int cmd_run(const char* deck, const char* output, int interval) {
+    int status = load_model(deck);
+    if (status != 0) return report(status);
+    if (output != NULL) {
+        if (make_directories(output) != 0) {
+            fprintf(stderr, "error: cannot create output directory %s: %s\n", output,
+                    strerror(errno));
+            return exit_failure;
+        }
+        status = velunor_set_output_directory(output);
+        if (status != 0) return report(status);
     }
-    return 0;
+    if (interval > 0) {
+        status = velunor_set_output_interval(interval);
+        if (status != 0) return report(status);
+    }
+    int particles = 0;
+    status = velunor_get_particle_count(&particles);
+    if (status != 0) return report(status);
+
+    const double end_time = deck_end_time(deck);
+    const int live = velunor_isatty(velunor_fileno(stderr));
+    double t0 = 0.0, time = 0.0;
+    int step0 = 0, step = 0;
+    status = velunor_get_current_time(&t0, &step0);
+    if (status != 0) return report(status);
+    time = t0;
+    step = step0;
+    const double start = wall_seconds();
+    int printed = 0;
+    /* Each run call takes at most the deck's step count; repeat until a call
+     * makes no progress (the end time is reached). */
+    for (;;) {
+        status = velunor_run_explicit();
+        if (status != 0) {
+            if (printed) fputc('\n', stderr);
+            return report(status);
+        }
+        double t = 0.0;
+        int s = 0;
+        status = velunor_get_current_time(&t, &s);
+        if (status != 0) return report(status);
+        const int progressed = s != step;
+        time = t;
+        step = s;
+        if (!progressed) break;
+        if (live) {
+            double dt = 0.0;
+            if (velunor_estimate_stable_dt(&dt) != 0) dt = 0.0;
+            const double elapsed = wall_seconds() - start;
+            const double rate = elapsed > 0.0 ? (double)particles * (step - step0) / elapsed : 0.0;
+            const double left =
+                (time > t0 && end_time > time) ? elapsed * (end_time - time) / (time - t0) : 0.0;
+            print_progress(step, time, dt, end_time, rate, left);
+            printed = 1;
+        }
+        if (end_time > 0.0 && time >= end_time) break;
+    }
+    if (printed) fputc('\n', stderr);
+    const int result = print_summary(step - step0, time, wall_seconds() - start);
+    velunor_finalize();
+    return result;
+}
+
+static const char* phase_name(int phase) {
+    static const char* const names[] = {"water",    "gas",          "explosive",
+                                        "solid",    "shell",        "boundary",
+                                        "coupling", "failed solid", "failed shell"};
+    return phase >= 1 && phase <= 9 ? names[phase - 1] : "unknown";
+}
+
+/* Prints "label id: count" lines for the distinct values of `ids`. */
+static void print_id_counts(const char* title, const char* label, const int* ids, int n) {
+    int max_id = 0;
+    for (int i = 0; i < n; ++i) {
+        if (ids[i] > max_id) max_id = ids[i];
+    }
+    printf("%s:\n", title);
+    int* counts = calloc((size_t)max_id + 1, sizeof(int));
+    if (counts == NULL) return;
+    for (int i = 0; i < n; ++i) {
+        if (ids[i] >= 0) counts[ids[i]] += 1;
+    }
+    for (int id = 0; id <= max_id; ++id) {
+        if (counts[id] == 0) continue;
+        if (id == 0) {
+            printf("  %-12s %d particles\n", "none", counts[id]);
+        } else {
+            printf("  %s %-*d %d particles\n", label, 11 - (int)strlen(label), id, counts[id]);
+        }
+    }
+    free(counts);
+}
+
+static int cmd_info(const char* deck) {
+    int status = load_model(deck);
+    if (status != 0) return report(status);
+    ParticleState s;
+    status = read_state(&s);
+    if (status != 0) return report_state_failure(status);
+    int warnings = 0;
+    status = velunor_get_input_warning_count(&warnings);
+    double dt = 0.0;
+    if (status == 0) status = velunor_estimate_stable_dt(&dt);
+    if (status != 0) {
+        free_state(&s);
+        return report(status);
+    }
+    printf("deck             %s\n", deck);
+    printf("particles        %d\n", s.count);
+    int by_phase[10] = {0};
+    int inactive = 0;
+    for (int i = 0; i < s.count; ++i) {
+        by_phase[s.phase[i] >= 1 && s.phase[i] <= 9 ? s.phase[i] : 0] += 1;
+        if (s.status[i] != VELUNOR_PARTICLE_ACTIVE) ++inactive;
+    }
+    printf("phases:\n");
+    for (int p = 1; p <= 9; ++p) {
+        if (by_phase[p] > 0) printf("  %-12s %d particles\n", phase_name(p), by_phase[p]);
+    }
+    if (by_phase[0] > 0) printf("  %-12s %d particles\n", "unknown", by_phase[0]);
+    printf("not active       %d\n", inactive);
+    print_id_counts("materials", "material", s.material, s.count);
+    print_id_counts("sections", "section", s.section, s.count);
+    printf("warnings         %d\n", warnings);
+    printf("stable dt        %.6e\n", dt);
+    free_state(&s);
+    velunor_finalize();
+    return exit_ok;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usage_error("missing command", NULL);
+    const char* command = argv[1];
+    if (strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0) {
+        fputs(usage_text, stdout);
+        return exit_ok;
+    }
+    if (strcmp(command, "--version") == 0) {
+        int major = 0, minor = 0, patch = 0;
+        if (velunor_get_version(&major, &minor, &patch) != 0) return report(VELUNOR_REJECTED);
+        printf("velunor %d.%d.%d\n", major, minor, patch);
+        return exit_ok;
+    }
+    const int is_run = strcmp(command, "run") == 0;
+    if (!is_run && strcmp(command, "info") != 0) return usage_error("unknown command", command);
+
+    const char* deck = NULL;
+    const char* output = NULL;
+    int interval = 0;
+    for (int k = 2; k < argc; ++k) {
+        const char* arg = argv[k];
+        if (is_run && (strcmp(arg, "--output") == 0 || strcmp(arg, "--interval") == 0)) {
+            if (k + 1 >= argc) return usage_error("missing value for", arg);
+            const char* value = argv[++k];
+            if (arg[2] == 'o') {
+                if (value[0] == '\0') return usage_error("empty value for", arg);
+                output = value;
+            } else {
+                char* stop = NULL;
+                errno = 0;
+                const long n = strtol(value, &stop, 10);
+                if (stop == value || *stop != '\0' || errno != 0 || n <= 0 || n > 2147483647L) {
+                    return usage_error("--interval needs a positive integer, not", value);
+                }
+                interval = (int)n;
+            }
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            return usage_error("unknown option", arg);
+        } else if (deck == NULL) {
+            deck = arg;
+        } else {
+            return usage_error("more than one deck", arg);
+        }
+    }
+    if (deck == NULL) return usage_error("missing deck", NULL);
+    return is_run ? cmd_run(deck, output, interval) : cmd_info(deck);
 }

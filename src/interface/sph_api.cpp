@@ -41,6 +41,7 @@ int sph_initialize(Model& m) {
     sph_error_clear(m.error);
     sph_control_reset(m.control);
     sph_db_free(m.db);
+    sph_neighbor_free(m.neighbor);
     sph_particle_initialize(m.particle);
     sph_material_initialize(m.material);
     sph_water_initialize(m.water);
@@ -53,6 +54,7 @@ int sph_initialize(Model& m) {
 // Run control keeps its values until the next initialization.
 int sph_finalize(Model& m) {
     sph_db_free(m.db);
+    sph_neighbor_free(m.neighbor);
     sph_particle_reset(m.particle);
     sph_material_reset(m.material);
     sph_water_reset(m.water);
@@ -159,14 +161,15 @@ int sph_get_particle_state(Model& m, int max_particles, int* particle_id_ext, in
 
 int sph_rebuild_neighbors(Model& m) {
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "sph_rebuild_neighbors");
+    return sph_neighbor_rebuild(m);
 }
 
 int sph_get_neighbor_stats(Model& m, int& max_neighbors, double& average_neighbors) {
     max_neighbors = 0;
     average_neighbors = 0.0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "sph_get_neighbor_stats");
+    sph_neighbor_get_stats(m, max_neighbors, average_neighbors);
+    return sph_success;
 }
 
 // ---------------------------------------------------------------------------

@@ -40,21 +40,35 @@ int advance_particles(Model& m, double dt) {
     // phase sets.
     for (int i = 0; i < db.npart; ++i) db.a[i] = Vec3{};
 
+    // The phases join in this order; the ones marked "(later)" are not part of
+    // the library yet.
+    //   blast loads cleared (later)
     if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
     if (const int st = sph_water_update_pressure(m); st != 0) return st;
+    //   gas pressure (later); blast loads at the current time (later)
 
+    // Water density rate; the acceleration comes with it when the fused pair
+    // pass can take it (nothing between here and the water acceleration reads
+    // or writes what that pass does).
     bool water_acceleration_done = false;
     if (const int st = sph_water_compute_density_rate_and_acceleration(m, water_acceleration_done);
         st != 0) {
         return st;
     }
+    //   gas density rate (later)
     if (!water_acceleration_done) {
         if (const int st = sph_water_compute_acceleration(m); st != 0) return st;
     }
+    //   gas and solid accelerations, blast loads and coupling imports added to
+    //   them, prescribed coupling motion before the update (later)
 
     sph_solver_integrate_particles(db, dt);
 
+    //   prescribed coupling motion after the update, coupling imports consumed,
+    //   explosive burn to current time + dt, gas sources, blast loads at
+    //   current time + dt, solid material state (later)
     if (const int st = sph_water_update_diagnostics(m); st != 0) return st;
+    //   gas and solid diagnostics (later)
     return sph_success;
 }
 

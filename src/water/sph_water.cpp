@@ -422,7 +422,7 @@ bool pack_pair_records(Model& m) {
     DbState& db = m.db;
     WaterWorkspace& ws = m.water.workspace;
     const auto n = static_cast<std::size_t>(db.npart);
-    if (ws.record.size() != n) {
+    if (ws.record.size() != n || ws.active.size() != n) {
         ws.record.assign(n, WaterPairRecord{});
         ws.active.assign(n, 0);
     }
@@ -599,7 +599,8 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
             ws.pair_stride = stride;
         }
     } catch (const std::bad_alloc&) {
-        regular = false;  // the plain operations need no workspace
+        ws = WaterWorkspace{};  // no half-sized buffers left for the next step
+        regular = false;        // the plain operations need no workspace
     }
     if (!regular) return sph_water_compute_density_rate(m);
 

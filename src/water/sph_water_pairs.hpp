@@ -40,7 +40,7 @@ template <class T>
 // They repeat the kernel module's arithmetic operation for operation, so the
 // results are the same bits; a test compares the two on random input.
 inline double sph_water_wendland_factor(double h) {
-    return 21.0 / (50.26548245743669 * h * h * h);
+    return 21.0 / (50.26548245743669 * (h * h * h));
 }
 
 template <class T>

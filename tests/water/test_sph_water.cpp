@@ -322,24 +322,6 @@ TEST(WaterPairs, CompressedPairRepelsAndSumsVanishAtRest) {
     EXPECT_GT(db.drho_dt[1], 0.0);
 }
 
-TEST(WaterPairs, NonWaterParticlesNeitherContributeNorGetAcceleration) {
-    auto m = make_water_model({Block{3, 1, 1}});
-    DbState& db = m->db;
-    db.particle_phase[1] = sph_phase_boundary;
-    db.a[1] = Vec3{5, 5, 5};
-    db.drho_dt[1] = 3.0;
-    db.v[1] = Vec3{100, 0, 0};
-    db.pressure[1] = 1e9;
-    ASSERT_EQ(sph_neighbor_rebuild(*m), 0);
-    ASSERT_EQ(sph_water_compute_density_rate(*m), 0);
-    ASSERT_EQ(sph_water_compute_acceleration(*m), 0);
-    EXPECT_EQ(db.drho_dt[1], 0.0);                   // cleared for every particle
-    EXPECT_TRUE(same_bits(db.a[1], Vec3{5, 5, 5}));  // not touched
-    EXPECT_EQ(db.drho_dt[0], 0.0);                   // the moving boundary does not count
-    // Water particles 0 and 2 are 2 apart (within support 2.6): they interact.
-    EXPECT_EQ(db.acc_pressure[0].x, 0.0);  // pressure 0 everywhere among water
-}
-
 // ---------------------------------------------------------------------------
 // Time-step limits and diagnostics
 
