@@ -16,11 +16,17 @@ std::string_view sph_text_trim(std::string_view text) {
     return sph_text_trim_leading(sph_text_trim_trailing(text));
 }
 
+bool sph_text_is_blank(std::string_view text) {
+    return sph_text_trim(text).empty();
+}
+
 std::string sph_text_field(std::string_view text, std::size_t width) {
     return std::string(sph_text_trim_trailing(text.substr(0, width)));
 }
 
-static char upper_char(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+static char upper_char(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 std::string sph_text_upper(std::string_view text) {
     std::string out(text);

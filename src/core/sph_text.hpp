@@ -17,6 +17,8 @@ std::string_view sph_text_trim(std::string_view text);
 // The value a blank-padded field of `width` characters holds: cut to `width`,
 // trailing blanks removed.
 std::string sph_text_field(std::string_view text, std::size_t width);
+// True if the text holds nothing but blanks.
+bool sph_text_is_blank(std::string_view text);
 // Letters a-z to A-Z, every other byte unchanged.
 std::string sph_text_upper(std::string_view text);
 // Equal after removing trailing blanks and upper-casing a-z; leading blanks count.

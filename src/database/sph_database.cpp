@@ -42,10 +42,6 @@ int find_by_name(const std::vector<Record>& records, std::string_view name, Name
     return 0;
 }
 
-bool is_blank(std::string_view text) {
-    return sph_text_trim(text).empty();
-}
-
 bool is_all_set(std::string_view set_name) {
     return sph_text_name_equal(set_name, "ALL");
 }
@@ -562,9 +558,9 @@ int sph_db_add_coupling_region(Model& m, std::string_view name, std::string_view
     const auto fail = [&](const char* message) {
         return sph_error_set(m.error, sph_error_database, message);
     };
-    if (is_blank(name)) return fail("coupling region name is empty");
+    if (sph_text_is_blank(name)) return fail("coupling region name is empty");
     if (find_coupling_region(db, name) != 0) return fail("duplicate coupling region name");
-    if (is_blank(set_name)) return fail("coupling region set is missing");
+    if (sph_text_is_blank(set_name)) return fail("coupling region set is missing");
     if (sph_db_find_nset(db, set_name) == 0 && sph_db_find_elset(db, set_name) == 0 &&
         !is_all_set(set_name)) {
         return fail("coupling region references unknown set");
@@ -585,12 +581,12 @@ int sph_db_add_coupling_region(Model& m, std::string_view name, std::string_view
     }
     if (phase_filter < 0 || phase_filter > 9) return fail("invalid coupling phase filter");
     int mat_index = 0;
-    if (!is_blank(material_filter_name)) {
+    if (!sph_text_is_blank(material_filter_name)) {
         mat_index = sph_db_find_material(db, material_filter_name);
         if (mat_index == 0) return fail("coupling region references unknown material");
     }
     int sec_index = 0;
-    if (!is_blank(section_filter_name)) {
+    if (!sph_text_is_blank(section_filter_name)) {
         sec_index = sph_db_find_section(db, section_filter_name);
         if (sec_index == 0) return fail("coupling region references unknown section");
     }

@@ -31,7 +31,7 @@ bool material_type_is_shell(const Model& m, std::string_view name) {
 
 // Not blank, neither UNSPECIFIED nor SOLID, and one of the other phase words.
 bool is_explicit_non_solid_type(std::string_view type) {
-    if (sph_text_trim(type).empty()) return false;
+    if (sph_text_is_blank(type)) return false;
     std::string upper = sph_inp_upper(type);
     auto has = [&](std::string_view word) { return upper.find(word) != std::string::npos; };
     if (has("UNSPECIFIED") || has("SOLID")) return false;

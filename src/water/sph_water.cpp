@@ -14,10 +14,6 @@ namespace {
 
 constexpr double largest_double = std::numeric_limits<double>::max();
 
-bool is_blank(std::string_view text) {
-    return sph_text_trim(text).empty();
-}
-
 // One Wendland C2 gradient with the smoothing length of particle i, as every
 // water pair sum uses it.
 int pair_gradient(Model& m, const Vec3& rij, double h_i, Vec3& grad) {
@@ -57,13 +53,13 @@ void sph_water_note_material(WaterState& water, std::string_view name,
 int sph_water_set_eos(Model& m, std::string_view eos_type, std::string_view material_name,
                       double rho0, double c0, double gamma, double p0, double b_value, bool has_b) {
     WaterState& w = m.water;
-    if (is_blank(eos_type)) {
+    if (sph_text_is_blank(eos_type)) {
         return sph_error_set(m.error, sph_error_input, "Water EOS TYPE is required");
     }
     if (!sph_text_contains_upper(eos_type, "TAIT")) {
         return sph_error_set(m.error, sph_error_input, "Water EOS TYPE must be TAIT");
     }
-    if (is_blank(material_name)) {
+    if (sph_text_is_blank(material_name)) {
         return sph_error_set(m.error, sph_error_input, "Water EOS MATERIAL is required");
     }
     if (rho0 <= 0.0 || c0 <= 0.0 || gamma <= 0.0) {
@@ -92,13 +88,13 @@ int sph_water_set_eos(Model& m, std::string_view eos_type, std::string_view mate
 int sph_water_set_viscosity(Model& m, std::string_view visc_type, std::string_view material_name,
                             double alpha, double beta, double eta2) {
     WaterState& w = m.water;
-    if (is_blank(visc_type)) {
+    if (sph_text_is_blank(visc_type)) {
         return sph_error_set(m.error, sph_error_input, "Water viscosity TYPE is required");
     }
     if (!sph_text_contains_upper(visc_type, "MONAGHAN")) {
         return sph_error_set(m.error, sph_error_input, "Water viscosity TYPE must be MONAGHAN");
     }
-    if (is_blank(material_name)) {
+    if (sph_text_is_blank(material_name)) {
         return sph_error_set(m.error, sph_error_input, "Water viscosity MATERIAL is required");
     }
     if (alpha < 0.0 || beta < 0.0 || eta2 <= 0.0) {
