@@ -47,8 +47,8 @@ static const char* const usage_text = VELUNOR_USAGE_LINES
     "            terminal)\n"
     "  info      read and build DECK and describe the model\n"
     "\n"
-    "  --output DIR    write step output (particle CSV, summary CSV, VTU, PVD)\n"
-    "                  into DIR, created if missing\n"
+    "  --output DIR    write step output (particle CSV, VTU, PVD) into DIR,\n"
+    "                  created if missing\n"
     "  --interval N    write step output every N steps (N > 0)\n";
 
 static int usage_error(const char* message, const char* detail) {

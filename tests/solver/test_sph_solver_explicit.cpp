@@ -298,5 +298,13 @@ TEST(SolverOutput, WrittenEveryIntervalStepsOnlyWhenEnabled) {
         std::snprintf(name, sizeof name, "velunor_%08d.csv", step);
         EXPECT_EQ(fs::exists(dir / name), step >= 6 && step % 2 == 0) << step;
     }
+
+    // A failing step output is the advance's status; the step is taken.
+    m->control.output_directory = (dir / "missing").string();
+    ASSERT_EQ(sph_solver_advance_explicit(*m, 1e-3), 0);  // step 11 writes nothing
+    const double time = m->control.current_time;
+    expect_error(*m, sph_solver_advance_explicit(*m, 1e-3), 3, "failed to open CSV output file");
+    EXPECT_EQ(m->control.current_step, 12);
+    EXPECT_EQ(m->control.current_time, time + 1e-3);
     fs::remove_all(dir);
 }
