@@ -290,13 +290,15 @@ static int cmd_run(const char* deck, const char* output, int interval) {
     int status = load_model(deck);
     if (status != 0) return report(status);
     if (output != NULL) {
+        /* The library checks the directory first, so a refused one (too
+         * long) leaves no directories behind. */
+        status = velunor_set_output_directory(output);
+        if (status != 0) return report(status);
         if (make_directories(output) != 0) {
             fprintf(stderr, "error: cannot create output directory %s: %s\n", output,
                     strerror(errno));
             return exit_failure;
         }
-        status = velunor_set_output_directory(output);
-        if (status != 0) return report(status);
     }
     if (interval > 0) {
         status = velunor_set_output_interval(interval);

@@ -138,6 +138,15 @@ TEST_F(Cli, LibraryFailuresGiveTheMessageStatusAndExitCodeOne) {
     r = run("run '" + no_visc.string() + "'");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "error: input is missing *VELUNOR VISCOSITY for Water (status 4)\n");
+
+    // An output directory the library refuses is not created.
+    std::string deep;
+    for (int k = 0; k < 30; ++k) deep += "/abcdefghij";
+    r = run("run '" + std::string(VELUNOR_SOURCE_DIR) + "/examples/water_release.inp' --output '" +
+            dir_.string() + deep + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: output directory must not be longer than 256 characters (status 1)\n");
+    EXPECT_FALSE(fs::exists(dir_ / "abcdefghij"));
 }
 
 TEST_F(Cli, UsageErrorsExitWithTwo) {
