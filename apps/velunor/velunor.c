@@ -79,12 +79,15 @@ static double wall_seconds(void) {
     return (double)ts.tv_sec + 1e-9 * (double)ts.tv_nsec;
 }
 
-/* mkdir -p: creates every missing directory of `path`. */
+/* mkdir -p: creates every missing directory of `path`. Trailing blanks are
+ * dropped, as the library drops them from the directory it writes into. */
 static int make_directories(const char* path) {
     size_t n = strlen(path);
+    while (n > 0 && path[n - 1] == ' ') --n;
     char* copy = malloc(n + 1);
     if (copy == NULL) return -1;
-    memcpy(copy, path, n + 1);
+    memcpy(copy, path, n);
+    copy[n] = '\0';
     int result = 0;
     for (size_t k = 1; k <= n && result == 0; ++k) {
         if (copy[k] != '/' && copy[k] != '\\' && copy[k] != '\0') continue;
@@ -98,7 +101,7 @@ static int make_directories(const char* path) {
     }
     if (result == 0) {
         struct stat st;
-        if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) result = -1;
+        if (stat(copy, &st) != 0 || !S_ISDIR(st.st_mode)) result = -1;
     }
     free(copy);
     return result;

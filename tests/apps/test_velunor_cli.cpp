@@ -79,8 +79,9 @@ TEST_F(Cli, RunsTheExampleToItsEndTimeAcrossRunCallsAndWritesOutput) {
     // two steps per run call, so the host repeats the run call.
     const fs::path deck = short_example("6.0E-6", 2);
     const fs::path out = dir_ / "out" / "nested";
+    // Trailing blanks: the library drops them, so the host creates `out` without them.
     const Result r =
-        run("run '" + deck.string() + "' --output '" + out.string() + "' --interval 2");
+        run("run '" + deck.string() + "' --output '" + out.string() + "  ' --interval 2");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");  // no progress line when stderr is not a terminal
     EXPECT_NE(r.out.find("steps            5\n"), std::string::npos) << r.out;
