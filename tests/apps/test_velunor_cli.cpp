@@ -104,6 +104,21 @@ TEST_F(Cli, RunsTheExampleToItsEndTimeAcrossRunCallsAndWritesOutput) {
     EXPECT_EQ(std::count(pvd.begin(), pvd.end(), '\n'), 7);  // steps 2 and 4 only
 }
 
+TEST_F(Cli, RunStopsWhereTheLibrarySaysNotWhereTheHostReadsTheDeck) {
+    // The library keeps the first 1024 characters of a line; the host's own
+    // reading of the end time (for the progress line) sees a later TIME that
+    // the library never read. The run must still reach the library's end time.
+    std::string deck = read_text(short_example("6.0E-6", 2));
+    const std::string from = "SAFETY=0.25";
+    const std::size_t at = deck.find(from);
+    ASSERT_NE(at, std::string::npos);
+    deck.insert(at + from.size(), ", " + std::string(980, ' ') + ", TIME=1.0E-6");
+    const Result r = run("run '" + write("long_line.inp", deck).string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("steps            5\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("simulated time   6.000000000e-06\n"), std::string::npos) << r.out;
+}
+
 TEST_F(Cli, InfoDescribesTheBundledExample) {
     const Result r =
         run("info '" + std::string(VELUNOR_SOURCE_DIR) + "/examples/water_release.inp'");
