@@ -334,9 +334,18 @@ static int cmd_run(const char* deck, const char* output, int interval) {
         status = velunor_get_current_time(&t, &s);
         if (status != 0) return report(status);
         const int progressed = s != step;
+        const int time_moved = t != time;
         time = t;
         step = s;
         if (!progressed) break;
+        if (!time_moved) {
+            /* Steps below the rounding of the current time would repeat forever. */
+            if (printed) fputc('\n', stderr);
+            fprintf(stderr, "error: simulation time no longer advances (step %d, time %.9e)\n",
+                    step, time);
+            velunor_finalize();
+            return exit_failure;
+        }
         if (live) {
             double dt = 0.0;
             if (velunor_estimate_stable_dt(&dt) != 0) dt = 0.0;
