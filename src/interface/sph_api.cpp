@@ -85,7 +85,11 @@ int sph_read_inp(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
     // Cleared before anything is read, so a failed read leaves no usable model.
     sph_api_state_set_model_built(m.api, false);
-    return sph_input_read(m, filename);
+    const int ierr = sph_input_read(m, filename);
+    // Whatever a failed read stored is dropped: a build must not turn the
+    // first half of a broken deck into a model.
+    if (ierr != sph_success) sph_db_free(m.db);
+    return ierr;
 }
 
 int sph_build_model(Model& m) {
