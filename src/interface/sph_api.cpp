@@ -94,6 +94,9 @@ int sph_read_inp(Model& m, std::string_view filename) {
 
 int sph_build_model(Model& m) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    // A rebuild changes the model in place: until it succeeds the model does
+    // not count as built, so a failed rebuild leaves nothing to step.
+    sph_api_state_set_model_built(m.api, false);
     if (const int ierr = sph_input_build_model(m)) return ierr;
     sph_api_state_set_model_built(m.api, true);
     return sph_success;

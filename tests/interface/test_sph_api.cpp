@@ -53,3 +53,16 @@ TEST_F(ApiDeck, FailedReadLeavesNothingToBuild) {
     ASSERT_EQ(velunor_read_inp(good.path().c_str()), 0);
     EXPECT_EQ(velunor_build_model(), 0);
 }
+
+// A rebuild that fails leaves the model-built flag cleared, so no step runs
+// on a half-rebuilt model.
+TEST_F(ApiDeck, FailedRebuildClearsTheModelFlag) {
+    TempDeck good(water_deck);
+    ASSERT_EQ(velunor_read_inp(good.path().c_str()), 0);
+    ASSERT_EQ(velunor_build_model(), 0);
+    sph_api_model().input.input_has_time_control = false;
+    int code = 0;
+    EXPECT_EQ(velunor_build_model(), 4);
+    EXPECT_EQ(velunor_run_explicit(), 2);
+    EXPECT_EQ(last_message(code), "Velunor model is not built");
+}
