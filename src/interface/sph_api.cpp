@@ -41,6 +41,9 @@ int sph_initialize(Model& m) {
     sph_error_clear(m.error);
     sph_control_reset(m.control);
     sph_db_free(m.db);
+    // The reader's state (warning count, keywords seen) belongs to the deck
+    // just discarded.
+    sph_input_reset(m);
     sph_neighbor_free(m.neighbor);
     sph_particle_initialize(m.particle);
     sph_material_initialize(m.material);

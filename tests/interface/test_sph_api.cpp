@@ -66,3 +66,17 @@ TEST_F(ApiDeck, FailedRebuildClearsTheModelFlag) {
     EXPECT_EQ(velunor_run_explicit(), 2);
     EXPECT_EQ(last_message(code), "Velunor model is not built");
 }
+
+// Initialization discards the deck, including the reader's warning count.
+TEST_F(ApiDeck, InitializeForgetsTheDeckWarnings) {
+    TempDeck good(water_deck);
+    ASSERT_EQ(velunor_read_inp(good.path().c_str()), 0);
+    ASSERT_EQ(velunor_build_model(), 0);
+    int count = -1;
+    ASSERT_EQ(velunor_get_input_warning_count(&count), 0);
+    ASSERT_GT(count, 0);
+    ASSERT_EQ(velunor_initialize(), 0);
+    EXPECT_EQ(velunor_get_input_warning_count(&count), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(velunor_build_model(), 4);
+}
