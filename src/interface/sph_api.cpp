@@ -88,9 +88,16 @@ int sph_read_inp(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
     // Cleared before anything is read, so a failed read leaves no usable model.
     sph_api_state_set_model_built(m.api, false);
-    const int ierr = sph_input_read(m, filename);
-    // Whatever a failed read stored is dropped: a build must not turn the
-    // first half of a broken deck into a model.
+    // Whatever a failed read stored is dropped (also when the read ends in an
+    // exception): a build must not turn the first half of a broken deck into
+    // a model.
+    int ierr = sph_success;
+    try {
+        ierr = sph_input_read(m, filename);
+    } catch (...) {
+        sph_db_free(m.db);
+        throw;
+    }
     if (ierr != sph_success) sph_db_free(m.db);
     return ierr;
 }
