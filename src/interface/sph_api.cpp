@@ -41,6 +41,9 @@ int sph_initialize(Model& m) {
     sph_error_clear(m.error);
     sph_control_reset(m.control);
     sph_db_free(m.db);
+    // The reader's state (warning count, keywords seen) belongs to the deck
+    // just discarded.
+    sph_input_reset(m);
     sph_neighbor_free(m.neighbor);
     sph_particle_initialize(m.particle);
     sph_material_initialize(m.material);
@@ -85,11 +88,25 @@ int sph_read_inp(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
     // Cleared before anything is read, so a failed read leaves no usable model.
     sph_api_state_set_model_built(m.api, false);
-    return sph_input_read(m, filename);
+    // Whatever a failed read stored is dropped (also when the read ends in an
+    // exception): a build must not turn the first half of a broken deck into
+    // a model.
+    int ierr = sph_success;
+    try {
+        ierr = sph_input_read(m, filename);
+    } catch (...) {
+        sph_db_free(m.db);
+        throw;
+    }
+    if (ierr != sph_success) sph_db_free(m.db);
+    return ierr;
 }
 
 int sph_build_model(Model& m) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    // A rebuild changes the model in place: until it succeeds the model does
+    // not count as built, so a failed rebuild leaves nothing to step.
+    sph_api_state_set_model_built(m.api, false);
     if (const int ierr = sph_input_build_model(m)) return ierr;
     sph_api_state_set_model_built(m.api, true);
     return sph_success;
