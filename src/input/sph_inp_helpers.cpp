@@ -100,14 +100,13 @@ SphInpLineReader::~SphInpLineReader() {
 
 bool SphInpLineReader::open(const std::string& path) {
     close();
+    // Only a regular file is a deck: a directory opens for reading on some
+    // systems, a device such as /dev/zero never ends, and opening a FIFO
+    // blocks. Checked before opening for that last reason.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
     file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) return false;
-    // A directory opens for reading on some systems; it is not a deck.
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        close();
-        return false;
-    }
     buffer_.resize(reader_buffer_len);
     begin_ = end_ = 0;
     eof_ = error_ = false;

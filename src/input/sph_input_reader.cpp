@@ -543,10 +543,6 @@ int fill_model(Model& m) {
     return sph_success;
 }
 
-bool upper_equal(std::string_view text, std::string_view upper_word) {
-    return text.size() == upper_word.size() && sph_inp_starts_with_upper(text, upper_word);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -624,13 +620,13 @@ int sph_input_parse_logical_value(Model& m, std::string_view text, bool& value,
                                   std::string_view message) {
     std::string_view word = sph_text_trim(text);
     for (std::string_view yes : {"TRUE", "YES", "ON", "1"}) {
-        if (upper_equal(word, yes)) {
+        if (sph_text_name_equal(word, yes)) {
             value = true;
             return sph_success;
         }
     }
     for (std::string_view no : {"FALSE", "NO", "OFF", "0"}) {
-        if (upper_equal(word, no)) {
+        if (sph_text_name_equal(word, no)) {
             value = false;
             return sph_success;
         }
