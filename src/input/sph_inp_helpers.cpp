@@ -110,6 +110,7 @@ bool SphInpLineReader::open(const std::string& path) {
     buffer_.resize(reader_buffer_len);
     begin_ = end_ = 0;
     eof_ = error_ = false;
+    first_line_ = true;
     return true;
 }
 
@@ -156,6 +157,16 @@ bool SphInpLineReader::read_overlong(std::string_view& line) {
 }
 
 bool SphInpLineReader::next(std::string_view& line) {
+    if (!next_physical(line)) return false;
+    if (first_line_) {
+        first_line_ = false;
+        constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
+        if (line.starts_with(utf8_bom)) line.remove_prefix(utf8_bom.size());
+    }
+    return true;
+}
+
+bool SphInpLineReader::next_physical(std::string_view& line) {
     for (;;) {
         const char* start = buffer_.data() + begin_;
         std::size_t avail = end_ - begin_;

@@ -66,11 +66,13 @@ class SphInpLineReader {
     void close();
     // Next physical line; false at the end of the file or after a read
     // error (failed() tells them apart). The view stays valid until the
-    // next call.
+    // next call. A UTF-8 byte-order mark before the first line is dropped, so
+    // decks saved by editors that write one read like any other.
     [[nodiscard]] bool next(std::string_view& line);
     bool failed() const { return error_; }
 
   private:
+    bool next_physical(std::string_view& line);
     bool refill();
     bool read_overlong(std::string_view& line);
 
@@ -80,5 +82,6 @@ class SphInpLineReader {
     std::size_t end_ = 0;
     bool eof_ = true;  // nothing to read until open() succeeds
     bool error_ = false;
+    bool first_line_ = true;
     std::string long_line_;
 };

@@ -137,3 +137,15 @@ TEST(InpLineReader, EmptyFileAndUnopenablePaths) {
     std::string_view line;
     EXPECT_FALSE(reader.next(line));  // a reader that is not open yields nothing
 }
+
+TEST(InpLineReader, ByteOrderMarkOnlyBeforeTheFirstLineIsDropped) {
+    deck_test::TempDeck deck(
+        "\xEF\xBB\xBF*NODE\r\n\xEF\xBB\xBF"
+        "1\n");
+    std::vector<std::string> lines = read_lines(deck.path());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "*NODE");
+    EXPECT_EQ(lines[1],
+              "\xEF\xBB\xBF"
+              "1");
+}
