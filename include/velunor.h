@@ -25,14 +25,14 @@ extern "C" {
 #endif
 
 /* Return values. */
-#define VELUNOR_REJECTED (-1)               /* C-layer rejection, no message */
-#define VELUNOR_STATUS_SUCCESS 0            /* sph_success */
-#define VELUNOR_STATUS_ARGUMENT 1           /* sph_error_argument */
-#define VELUNOR_STATUS_STATE 2              /* sph_error_state */
-#define VELUNOR_STATUS_IO 3                 /* sph_error_io */
-#define VELUNOR_STATUS_INPUT 4              /* sph_error_input */
-#define VELUNOR_STATUS_DATABASE 5           /* sph_error_database */
-#define VELUNOR_STATUS_NOT_IMPLEMENTED 6    /* sph_error_not_implemented */
+#define VELUNOR_REJECTED (-1)            /* C-layer rejection, no message */
+#define VELUNOR_STATUS_SUCCESS 0         /* sph_success */
+#define VELUNOR_STATUS_ARGUMENT 1        /* sph_error_argument */
+#define VELUNOR_STATUS_STATE 2           /* sph_error_state */
+#define VELUNOR_STATUS_IO 3              /* sph_error_io */
+#define VELUNOR_STATUS_INPUT 4           /* sph_error_input */
+#define VELUNOR_STATUS_DATABASE 5        /* sph_error_database */
+#define VELUNOR_STATUS_NOT_IMPLEMENTED 6 /* sph_error_not_implemented */
 
 /* Particle phase codes. */
 #define VELUNOR_PHASE_WATER 1
@@ -92,8 +92,7 @@ VELUNOR_API int velunor_read_restart(const char* filename);
 /* Water queries. */
 VELUNOR_API int velunor_get_water_summary(double* mass, double* momentum, double* max_pressure,
                                           double* min_density, double* max_density);
-VELUNOR_API int velunor_get_water_dt_limits(double* dt_cfl, double* dt_accel,
-                                            double* dt_viscous);
+VELUNOR_API int velunor_get_water_dt_limits(double* dt_cfl, double* dt_accel, double* dt_viscous);
 
 /* Gas queries. */
 VELUNOR_API int velunor_get_gas_summary(double* volume, double* center, double* mean_pressure,
@@ -121,13 +120,11 @@ VELUNOR_API int velunor_coupling_get_region_info(int region_index, char* name, i
                                                  int* import_mode, int* enabled,
                                                  int* particle_count, int* facet_count);
 VELUNOR_API int velunor_coupling_get_region_modes(int region_index, int* load_mode,
-                                                  int* distribution_mode,
-                                                  int* contact_state_mode);
+                                                  int* distribution_mode, int* contact_state_mode);
 VELUNOR_API int velunor_coupling_export_particles(int region_index, int capacity, int* count,
-                                                  int* ext_ids, int* internal_indices,
-                                                  int* phases, int* statuses, int* materials,
-                                                  int* sections, double* scalar_values,
-                                                  double* vector_values);
+                                                  int* ext_ids, int* internal_indices, int* phases,
+                                                  int* statuses, int* materials, int* sections,
+                                                  double* scalar_values, double* vector_values);
 VELUNOR_API int velunor_coupling_export_facets(int region_index, int capacity, int* count,
                                                int* facet_ids, int* particle_ids, int* materials,
                                                int* sections, double* vector_values,
@@ -151,8 +148,7 @@ VELUNOR_API int velunor_coupling_apply_facet_resultants(int region_index, int lo
                                                         int distribution_mode, int coupling_step);
 VELUNOR_API int velunor_coupling_apply_contact_state(int region_index, int contact_count,
                                                      const int* facet_ids, const double* normals,
-                                                     const double* gaps,
-                                                     const double* penetrations,
+                                                     const double* gaps, const double* penetrations,
                                                      const double* contact_pressures,
                                                      int coupling_step);
 VELUNOR_API int velunor_coupling_apply_motion_boundary(int region_index, int export_index,
@@ -161,8 +157,7 @@ VELUNOR_API int velunor_coupling_apply_motion_boundary(int region_index, int exp
 VELUNOR_API int velunor_coupling_clear_imports(void);
 VELUNOR_API int velunor_coupling_get_load_balance(double* input_force, double* distributed_force,
                                                   double* force_error, double* input_moment,
-                                                  double* distributed_moment,
-                                                  double* moment_error);
+                                                  double* distributed_moment, double* moment_error);
 VELUNOR_API int velunor_coupling_get_contact_diagnostics(int* counts, int count_capacity,
                                                          double* values, int value_capacity);
 VELUNOR_API int velunor_coupling_get_diagnostics(double* values, int value_capacity, int* counts,
@@ -174,8 +169,8 @@ VELUNOR_API int velunor_get_solid_summary(int* active_count, int* failed_count, 
 VELUNOR_API int velunor_get_solid_particle_state(int max_particles, double* values,
                                                  int value_capacity, int* failure_status,
                                                  int* reference_neighbor_count,
-                                                 int* reference_degenerate,
-                                                 int* correction_status, int* count);
+                                                 int* reference_degenerate, int* correction_status,
+                                                 int* count);
 VELUNOR_API int velunor_get_solid_diagnostics(double* values, int value_capacity);
 VELUNOR_API int velunor_get_solid_reference_quality(int* reference_neighbor_min,
                                                     int* correction_status, double* values,

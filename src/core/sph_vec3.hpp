@@ -12,9 +12,15 @@ struct Vec3 {
     double operator[](int k) const { return k == 0 ? x : (k == 1 ? y : z); }
 };
 
-inline Vec3 operator+(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline Vec3 operator-(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Vec3 operator*(double s, const Vec3& a) { return {s * a.x, s * a.y, s * a.z}; }
+inline Vec3 operator+(const Vec3& a, const Vec3& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Vec3 operator-(const Vec3& a, const Vec3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline Vec3 operator*(double s, const Vec3& a) {
+    return {s * a.x, s * a.y, s * a.z};
+}
 inline Vec3& operator+=(Vec3& a, const Vec3& b) {
     a.x += b.x;
     a.y += b.y;
@@ -27,7 +33,11 @@ inline Vec3& operator-=(Vec3& a, const Vec3& b) {
     a.z -= b.z;
     return a;
 }
-inline double dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline double norm(const Vec3& a) { return std::sqrt(dot(a, a)); }
+inline double dot(const Vec3& a, const Vec3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+inline double norm(const Vec3& a) {
+    return std::sqrt(dot(a, a));
+}
 
 static_assert(sizeof(Vec3) == 3 * sizeof(double), "Vec3 must be three adjacent doubles");
