@@ -5,19 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "../interface/c_api_test_util.hpp"
 #include "deck_test_util.hpp"
 #include "velunor.h"
 
+using c_api_test::last_error_message;
 using deck_test::TempDeck;
 using deck_test::water_deck;
 
 namespace {
-
-std::string last_error(int& code) {
-    char text[300] = {};
-    velunor_get_last_error(&code, text, sizeof text);
-    return text;
-}
 
 struct ParticleState {
     int count = 0;
@@ -88,20 +84,20 @@ TEST(InputApi, FailedReadOrBuildLeavesNoModel) {
 
     int code = 0;
     EXPECT_EQ(velunor_read_inp(bad.path().c_str()), 4);
-    EXPECT_EQ(last_error(code), bad.path() + ":2: invalid *NODE record");
+    EXPECT_EQ(last_error_message(code), bad.path() + ":2: invalid *NODE record");
     EXPECT_EQ(code, 4);
     EXPECT_EQ(velunor_run_explicit(), 2);
-    EXPECT_EQ(last_error(code), "Velunor model is not built");
+    EXPECT_EQ(last_error_message(code), "Velunor model is not built");
 
     ASSERT_EQ(velunor_read_inp(good.path().c_str()), 0);
     ASSERT_EQ(velunor_build_model(), 0);
     EXPECT_EQ(velunor_read_inp((good.path() + ".missing").c_str()), 3);
-    EXPECT_EQ(last_error(code), "failed to open input file");
+    EXPECT_EQ(last_error_message(code), "failed to open input file");
     EXPECT_EQ(velunor_run_explicit(), 2);
 
     ASSERT_EQ(velunor_read_inp(no_time.path().c_str()), 0);
     EXPECT_EQ(velunor_build_model(), 4);
-    EXPECT_EQ(last_error(code), "input is missing *VELUNOR time control data");
+    EXPECT_EQ(last_error_message(code), "input is missing *VELUNOR time control data");
     EXPECT_EQ(velunor_run_explicit(), 2);
     velunor_finalize();
 

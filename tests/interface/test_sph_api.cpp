@@ -6,20 +6,16 @@
 #include <string>
 
 #include "../input/deck_test_util.hpp"
+#include "c_api_test_util.hpp"
 #include "core/sph_model.hpp"
 #include "interface/sph_api.hpp"
 #include "velunor.h"
 
+using c_api_test::last_error_message;
 using deck_test::TempDeck;
 using deck_test::water_deck;
 
 namespace {
-
-std::string last_message(int& code) {
-    char text[300] = {};
-    velunor_get_last_error(&code, text, sizeof text);
-    return text;
-}
 
 class ApiDeck : public ::testing::Test {
   protected:
@@ -39,14 +35,14 @@ TEST_F(ApiDeck, FailedReadLeavesNothingToBuild) {
 
     int code = 0;
     ASSERT_EQ(velunor_read_inp(late_failure.path().c_str()), 4);
-    const std::string read_message = last_message(code);
+    const std::string read_message = last_error_message(code);
     int count = -1;
     EXPECT_EQ(velunor_get_particle_count(&count), 0);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(last_message(code), read_message);  // a successful query keeps the record
+    EXPECT_EQ(last_error_message(code), read_message);  // a successful query keeps the record
 
     EXPECT_EQ(velunor_build_model(), 4);
-    EXPECT_EQ(last_message(code), "input is missing *NODE particle data");
+    EXPECT_EQ(last_error_message(code), "input is missing *NODE particle data");
     EXPECT_EQ(velunor_run_explicit(), 2);
 
     // The next good deck reads and builds as usual.
@@ -64,7 +60,7 @@ TEST_F(ApiDeck, FailedRebuildClearsTheModelFlag) {
     int code = 0;
     EXPECT_EQ(velunor_build_model(), 4);
     EXPECT_EQ(velunor_run_explicit(), 2);
-    EXPECT_EQ(last_message(code), "Velunor model is not built");
+    EXPECT_EQ(last_error_message(code), "Velunor model is not built");
 }
 
 // Initialization discards the deck, including the reader's warning count.

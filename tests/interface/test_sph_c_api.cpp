@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "c_api_test_util.hpp"
 #include "core/sph_model.hpp"
 #include "interface/sph_api.hpp"
 #include "interface/sph_c_api_internal.hpp"
@@ -29,9 +30,7 @@ struct LastError {
 
 LastError last_error() {
     LastError e;
-    char buffer[512];
-    EXPECT_EQ(velunor_get_last_error(&e.code, buffer, static_cast<int>(sizeof buffer)), 0);
-    e.message = buffer;
+    e.message = c_api_test::last_error_message(e.code);
     return e;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "../output/output_test_support.hpp"
+#include "c_api_test_util.hpp"
 #include "core/sph_model.hpp"
 #include "interface/sph_api.hpp"
 #include "velunor.h"
@@ -18,9 +19,8 @@ namespace fs = std::filesystem;
 
 std::string last_message() {
     int code = 0;
-    char buffer[300];
-    EXPECT_EQ(velunor_get_last_error(&code, buffer, static_cast<int>(sizeof buffer)), 0);
-    return std::to_string(code) + " " + buffer;
+    const std::string message = c_api_test::last_error_message(code);
+    return std::to_string(code) + " " + message;
 }
 
 class CApiOutput : public ::testing::Test {

@@ -5,16 +5,10 @@
 #include <string>
 
 #include "../input/deck_test_util.hpp"
+#include "../interface/c_api_test_util.hpp"
 #include "velunor.h"
 
 namespace {
-
-std::string last_message() {
-    int code = 0;
-    char text[300] = {};
-    velunor_get_last_error(&code, text, sizeof text);
-    return text;
-}
 
 // Eight water particles 0.5 apart under gravity; DT caps the stable step.
 constexpr const char* falling_cube = R"(*NODE
@@ -46,10 +40,10 @@ TEST(SolverApi, GuardsClearOutputs) {
     double dt = 7.0, m = 7.0, mom[3] = {7, 7, 7}, p = 7.0, r0 = 7.0, r1 = 7.0;
     EXPECT_EQ(velunor_estimate_stable_dt(&dt), 2);
     EXPECT_EQ(dt, 0.0);
-    EXPECT_EQ(last_message(), "Velunor API is not initialized");
+    EXPECT_EQ(c_api_test::last_error_message(), "Velunor API is not initialized");
     ASSERT_EQ(velunor_initialize(), 0);
     EXPECT_EQ(velunor_run_explicit(), 2);
-    EXPECT_EQ(last_message(), "Velunor model is not built");
+    EXPECT_EQ(c_api_test::last_error_message(), "Velunor model is not built");
     EXPECT_EQ(velunor_get_water_summary(&m, mom, &p, &r0, &r1), 2);
     EXPECT_EQ(m, 0.0);
     EXPECT_EQ(mom[2], 0.0);
@@ -71,7 +65,7 @@ TEST(SolverApi, RunCallsStepToTheEndTimeAndTheQueriesFollow) {
     EXPECT_EQ(dt, 1.0e-4);  // the water limits (about 3.7e-4) exceed DT
 
     EXPECT_EQ(velunor_advance_explicit(0.0), 1);
-    EXPECT_EQ(last_message(), "time step must be positive");
+    EXPECT_EQ(c_api_test::last_error_message(), "time step must be positive");
 
     double time = -1.0;
     int step = -1;
