@@ -124,9 +124,10 @@ void digits_exact(double magnitude, std::uint64_t& digits, int& exponent) {
     exponent = text[19] == '-' ? -e : e;
 }
 
-// Writes the 22-character unsigned body "d.ddddddddddddddddE+dd" or
-// "d.dddddddddddddddd+ddd".
-void write_body(char* out, std::uint64_t digits, int exponent) {
+// Writes the unsigned body: 22 characters "d.ddddddddddddddddE+dd", or for a
+// three-digit exponent "d.dddddddddddddddd+ddd" (22) or, with `letter_always`,
+// "d.ddddddddddddddddE+ddd" (23).
+void write_body(char* out, std::uint64_t digits, int exponent, bool letter_always) {
     const std::uint64_t lead = digits / pow10_16;
     const std::uint64_t rest = digits % pow10_16;
     out[0] = static_cast<char>('0' + lead);
@@ -139,6 +140,11 @@ void write_body(char* out, std::uint64_t digits, int exponent) {
         out[18] = 'E';
         out[19] = sign;
         std::memcpy(out + 20, digit_pairs + 2 * mag, 2);
+    } else if (letter_always) {
+        out[18] = 'E';
+        out[19] = sign;
+        out[20] = static_cast<char>('0' + mag / 100);
+        std::memcpy(out + 21, digit_pairs + 2 * (mag % 100), 2);
     } else {
         out[18] = sign;
         out[19] = static_cast<char>('0' + mag / 100);
@@ -153,14 +159,13 @@ char* write_padded(char* out, const char* text, std::size_t length) {
     return out + sph_format_real_width;
 }
 
-}  // namespace
-
-char* sph_format_real(char* out, double value) {
+char* format_real(char* out, double value, bool vtk_form) {
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
     const bool negative = (bits >> 63) != 0;
     const std::uint64_t magnitude_bits = bits & ~(std::uint64_t{1} << 63);
     if (magnitude_bits >= 0x7ff0000000000000ull) {
         if (magnitude_bits > 0x7ff0000000000000ull) return write_padded(out, "NaN", 3);
+        if (vtk_form) return negative ? write_padded(out, "-inf", 4) : write_padded(out, "inf", 3);
         return negative ? write_padded(out, "-Infinity", 9) : write_padded(out, "Infinity", 8);
     }
     out[0] = ' ';
@@ -174,8 +179,24 @@ char* sph_format_real(char* out, double value) {
     if (!digits_fast(magnitude_bits, digits, exponent)) {
         digits_exact(std::bit_cast<double>(magnitude_bits), digits, exponent);
     }
-    write_body(out + 2, digits, exponent);
+    if (vtk_form && (exponent > 99 || exponent < -99)) {
+        // The 23-character body takes one of the two leading blanks.
+        out[0] = out[1];
+        write_body(out + 1, digits, exponent, true);
+    } else {
+        write_body(out + 2, digits, exponent, false);
+    }
     return out + sph_format_real_width;
+}
+
+}  // namespace
+
+char* sph_format_real(char* out, double value) {
+    return format_real(out, value, false);
+}
+
+char* sph_format_real_vtk(char* out, double value) {
+    return format_real(out, value, true);
 }
 
 char* sph_format_real_trimmed(char* out, double value) {

@@ -23,6 +23,12 @@ inline constexpr std::size_t sph_format_int_max_width = 11;
 
 // Writes exactly sph_format_real_width characters; returns out + 24.
 char* sph_format_real(char* out, double value);
+// The same field in the forms VTK's ASCII reader parses, for the values of VTU
+// files: a three-digit exponent keeps its letter E (" 1.0000000000000000E+100",
+// "-1.0000000000000000E-100"; read without it, ParaView splits the field into
+// two numbers and shifts every later value of the array), and infinities are
+// "inf" and "-inf" (VTK refuses a whole array holding "Infinity").
+char* sph_format_real_vtk(char* out, double value);
 // The real form without its leading blanks (22 or 23 characters for a finite
 // value, "NaN", "Infinity" or "-Infinity"); at most 24 characters.
 char* sph_format_real_trimmed(char* out, double value);

@@ -57,7 +57,7 @@ void sph_vtu_write_real_data(SphOutputFile& f, std::string_view name,
                              const std::vector<double>& values, int n) {
     open_data_array(f, "Float64", name, "");
     for (int i = 0; i < n; ++i) {
-        char* p = sph_format_real(f.reserve(sph_format_real_width + 2), values[i]);
+        char* p = sph_format_real_vtk(f.reserve(sph_format_real_width + 2), values[i]);
         p[0] = '\r';
         p[1] = '\n';
         f.commit(p + 2);
@@ -72,7 +72,7 @@ void sph_vtu_write_real_vector_data(SphOutputFile& f, std::string_view name,
     for (int i = 0; i < n; ++i) {
         char* p = f.reserve(3 * (sph_format_real_width + 1) + 2);
         for (int c = 0; c < 3; ++c) {
-            p = sph_format_real(p, values[i][c]);
+            p = sph_format_real_vtk(p, values[i][c]);
             *p++ = ' ';
         }
         p[0] = '\r';

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "../output/output_test_support.hpp"
+
 #ifdef VELUNOR_CLI
 
 namespace {
@@ -95,7 +97,7 @@ TEST_F(Cli, RunsTheExampleToItsEndTimeAcrossRunCallsAndWritesOutput) {
     EXPECT_FALSE(fs::exists(out / "velunor_00000005.csv"));
     EXPECT_TRUE(fs::exists(out / "velunor.pvd"));
     // The series is what ParaView reads: an XML parser accepts every file.
-    const std::string check = "python3 '" VELUNOR_SOURCE_DIR "/tests/output/check_vtu_pvd.py' '" +
+    const std::string check = output_test::vtu_checker_command() + " '" +
                               (out / "velunor_00000002.vtu").string() + "' '" +
                               (out / "velunor_00000004.vtu").string() + "' '" +
                               (out / "velunor.pvd").string() + "'";

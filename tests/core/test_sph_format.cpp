@@ -62,6 +62,27 @@ TEST(Format, NonFiniteValuesAreRightAligned) {
     EXPECT_EQ(sph_format_real_string(-inf), "               -Infinity");
 }
 
+// VTU values differ only where VTK's ASCII reader would misread the file form.
+TEST(Format, VtkFormKeepsTheExponentLetterAndWritesInf) {
+    auto vtk = [](double value) {
+        char field[sph_format_real_width + 1];
+        field[sph_format_real_width] = '#';
+        EXPECT_EQ(sph_format_real_vtk(field, value), field + sph_format_real_width);
+        EXPECT_EQ(field[sph_format_real_width], '#');
+        return std::string(field, sph_format_real_width);
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(vtk(1e100), " 1.0000000000000000E+100");
+    EXPECT_EQ(vtk(-1e-100), "-1.0000000000000000E-100");
+    EXPECT_EQ(vtk(-4.9406564584124654e-324), "-4.9406564584124654E-324");
+    EXPECT_EQ(vtk(inf), "                     inf");
+    EXPECT_EQ(vtk(-inf), "                    -inf");
+    EXPECT_EQ(vtk(std::nan("")), "                     NaN");
+    for (double value : {0.0, -0.0, 1e99, -1e-99, 2.5, -101325.0}) {
+        EXPECT_EQ(vtk(value), sph_format_real_string(value)) << value;
+    }
+}
+
 TEST(Format, SeventeenthDigitRoundsExactlyWithTiesToEven) {
     // m / 4 with m odd in [2^52, 2^53) has 16 integer digits and a fraction of
     // .25 or .75: an exact tie at the 17th significant digit.

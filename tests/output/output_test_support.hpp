@@ -16,6 +16,13 @@
 
 namespace output_test {
 
+// Shell command prefix of the VTU/PVD checker. Debian's interpreter, where
+// present, also has VTK's own reader (python3-vtk9), which the checker then uses.
+inline std::string vtu_checker_command() {
+    return "$([ -x /usr/bin/python3 ] && echo /usr/bin/python3 || echo python3) "
+           "'" VELUNOR_SOURCE_DIR "/tests/output/check_vtu_pvd.py'";
+}
+
 // Sizes every particle array of the database for n particles.
 inline void allocate_particles(Model& m, int n) {
     DbState& db = m.db;

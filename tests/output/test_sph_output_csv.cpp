@@ -172,11 +172,10 @@ TEST(OutputStep, WritesCsvVtuAndCollectionThatAnXmlParserAccepts) {
     fs::create_directory(dir.path() / "empty");
     ASSERT_EQ(sph_output_write_step(empty, 0, 0.0), 0);
 
-    const std::string command = "python3 " VELUNOR_SOURCE_DIR "/tests/output/check_vtu_pvd.py " +
-                                dir.file("velunor_00000010.vtu") + " " +
-                                dir.file("velunor_-00000001.vtu") + " " + dir.file("velunor.pvd") +
-                                " " + dir.file("empty/velunor_00000000.vtu") + " " +
-                                dir.file("empty/velunor.pvd");
+    const std::string command =
+        output_test::vtu_checker_command() + " " + dir.file("velunor_00000010.vtu") + " " +
+        dir.file("velunor_-00000001.vtu") + " " + dir.file("velunor.pvd") + " " +
+        dir.file("empty/velunor_00000000.vtu") + " " + dir.file("empty/velunor.pvd");
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
@@ -188,8 +187,8 @@ TEST(OutputStep, CheckerRejectsABrokenFile) {
     std::string text = read_file(dir.file("a.vtu"));
     text.replace(text.find("\r\n1\r\n1\r\n"), 8, "\r\n1\r\n2\r\n");  // a cell type that is not 1
     std::ofstream(dir.file("b.vtu"), std::ios::binary) << text;
-    const std::string command = "python3 " VELUNOR_SOURCE_DIR "/tests/output/check_vtu_pvd.py " +
-                                dir.file("b.vtu") + " > /dev/null";
+    const std::string command =
+        output_test::vtu_checker_command() + " " + dir.file("b.vtu") + " > /dev/null";
     EXPECT_NE(std::system(command.c_str()), 0);
 }
 

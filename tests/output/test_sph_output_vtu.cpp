@@ -59,8 +59,9 @@ TEST(OutputVtu, TwoParticleFileIsExact) {
         "  0.0000000000000000E+00   0.0000000000000000E+00   0.0000000000000000E+00 ",
         R"(        </DataArray>)",
         R"(        <DataArray type="Float64" Name="acceleration" NumberOfComponents="3" format="ascii">)",
-        "  1.0000000000000000+100  -1.0000000000000000-100   3.0000000000000000E+00 ",
-        "                Infinity                -Infinity   0.0000000000000000E+00 ",
+        // VTK's reader forms: the letter E stays in three-digit exponents, "inf".
+        " 1.0000000000000000E+100 -1.0000000000000000E-100   3.0000000000000000E+00 ",
+        "                     inf                     -inf   0.0000000000000000E+00 ",
         R"(        </DataArray>)",
         R"(        <DataArray type="Float64" Name="density" format="ascii">)",
         "  1.0000000000000000E+03",
