@@ -389,33 +389,9 @@ int parse_body_force(Model& m, std::string_view line) {
     return sph_water_set_body_force(m, force);
 }
 
-// Keywords whose receiving modules are not part of the library yet: accepted
+// Phrases whose receiving modules are not part of the library yet: accepted
 // without effect, so decks that carry them already read.
-int parse_coupling_region(Model&, std::string_view) {
-    return sph_success;
-}
-int parse_tamrix_options(Model&, std::string_view) {
-    return sph_success;
-}
-int parse_blast_region(Model&, std::string_view) {
-    return sph_success;
-}
-int parse_explosive_control(Model&, std::string_view) {
-    return sph_success;
-}
-int parse_ignition(Model&, std::string_view) {
-    return sph_success;
-}
-int parse_shell_director(Model&, std::string_view) {
-    return sph_success;
-}
-int parse_shell_rotation(Model&, std::string_view) {
-    return sph_success;
-}
-int parse_shell_control(Model&, std::string_view) {
-    return sph_success;
-}
-int parse_solid_control(Model&, std::string_view) {
+int accept_until_module_lands(Model&, std::string_view) {
     return sph_success;
 }
 
@@ -430,19 +406,19 @@ int dispatch_velunor(Model& m, std::string_view line) {
     static constexpr Phrase phrases[] = {
         {"TIME CONTROL", sph_input_parse_time_control},
         {"OUTPUT", parse_output_control},
-        {"COUPLING REGION", parse_coupling_region},
-        {"TAMRIX", parse_tamrix_options},
+        {"COUPLING REGION", accept_until_module_lands},
+        {"TAMRIX", accept_until_module_lands},
         {"EOS", parse_eos},
         {"VISCOSITY", parse_water_viscosity},
         {"PARTICLE CONTROL", parse_particle_control},
         {"BODY FORCE", parse_body_force},
-        {"BLAST REGION", parse_blast_region},
-        {"EXPLOSIVE", parse_explosive_control},
-        {"IGNITION", parse_ignition},
-        {"SHELL DIRECTOR", parse_shell_director},
-        {"SHELL ROTATION", parse_shell_rotation},
-        {"SHELL CONTROL", parse_shell_control},
-        {"SOLID CONTROL", parse_solid_control},
+        {"BLAST REGION", accept_until_module_lands},
+        {"EXPLOSIVE", accept_until_module_lands},
+        {"IGNITION", accept_until_module_lands},
+        {"SHELL DIRECTOR", accept_until_module_lands},
+        {"SHELL ROTATION", accept_until_module_lands},
+        {"SHELL CONTROL", accept_until_module_lands},
+        {"SOLID CONTROL", accept_until_module_lands},
     };
     std::string upper = sph_inp_upper(line);
     for (const Phrase& p : phrases) {
