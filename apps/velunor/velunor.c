@@ -48,7 +48,8 @@ static const char* const usage_text = VELUNOR_USAGE_LINES
     "  info      read and build DECK and describe the model\n"
     "\n"
     "  --output DIR    write step output (particle CSV, VTU, PVD) into DIR,\n"
-    "                  created if missing\n"
+    "                  created if missing; the series holds the initial and\n"
+    "                  the final state as well as every N-th step\n"
     "  --interval N    write step output every N steps (N > 0)\n";
 
 static int usage_error(const char* message, const char* detail) {
@@ -319,6 +320,12 @@ static int cmd_run(const char* deck, const char* output, int interval) {
     if (status != 0) return report(status);
     time = t0;
     step = step0;
+    /* A ParaView series that shows the start of the run, not just the first
+     * interval step. */
+    if (output != NULL) {
+        status = velunor_write_output(step0, t0);
+        if (status != 0) return report(status);
+    }
     const double start = wall_seconds();
     int printed = 0;
     /* Each run call takes at most the deck's step count; repeat until a call
@@ -360,6 +367,13 @@ static int cmd_run(const char* deck, const char* output, int interval) {
          * only feeds the progress line and may differ from the library's. */
     }
     if (printed) fputc('\n', stderr);
+    /* The end state too, unless the interval has just written it. The deck's
+     * own interval is not known here, so without --interval a final step on
+     * that interval is written twice (same files, same series entry). */
+    if (output != NULL && step != step0 && !(interval > 0 && step % interval == 0)) {
+        status = velunor_write_output(step, time);
+        if (status != 0) return report(status);
+    }
     const int result = print_summary(step - step0, time, wall_seconds() - start);
     velunor_finalize();
     return result;

@@ -92,18 +92,34 @@ TEST_F(Cli, RunsTheExampleToItsEndTimeAcrossRunCallsAndWritesOutput) {
     EXPECT_NE(r.out.find("water mass       4.096000000e+00\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("pressure range"), std::string::npos);
     EXPECT_NE(r.out.find("density range"), std::string::npos);
-    EXPECT_TRUE(fs::exists(out / "velunor_00000002.csv"));
-    EXPECT_TRUE(fs::exists(out / "velunor_00000004.vtu"));
-    EXPECT_FALSE(fs::exists(out / "velunor_00000005.csv"));
-    EXPECT_TRUE(fs::exists(out / "velunor.pvd"));
+    // The initial state, every second step and the final state (step 5).
+    std::string check = output_test::vtu_checker_command();
+    for (const char* stem :
+         {"velunor_00000000", "velunor_00000002", "velunor_00000004", "velunor_00000005"}) {
+        EXPECT_TRUE(fs::exists(out / (std::string(stem) + ".csv"))) << stem;
+        check += " '" + (out / (std::string(stem) + ".vtu")).string() + "'";
+    }
+    EXPECT_FALSE(fs::exists(out / "velunor_00000001.csv"));
+    EXPECT_FALSE(fs::exists(out / "velunor_00000003.csv"));
     // The series is what ParaView reads: an XML parser accepts every file.
-    const std::string check = output_test::vtu_checker_command() + " '" +
-                              (out / "velunor_00000002.vtu").string() + "' '" +
-                              (out / "velunor_00000004.vtu").string() + "' '" +
-                              (out / "velunor.pvd").string() + "'";
+    check += " '" + (out / "velunor.pvd").string() + "'";
     EXPECT_EQ(std::system(check.c_str()), 0) << check;
     const std::string pvd = read_text(out / "velunor.pvd");
-    EXPECT_EQ(std::count(pvd.begin(), pvd.end(), '\n'), 7);  // steps 2 and 4 only
+    EXPECT_EQ(std::count(pvd.begin(), pvd.end(), '\n'), 9);
+    EXPECT_NE(pvd.find("timestep=\"0.0000000000000000E+00\""), std::string::npos) << pvd;
+    EXPECT_NE(pvd.find("timestep=\"6.0000000000000002E-06\""), std::string::npos) << pvd;
+}
+
+TEST_F(Cli, FinalStateOnTheIntervalIsWrittenOnce) {
+    // Five steps with interval 5: the library writes step 5, the host does not repeat it.
+    const fs::path deck = short_example("6.0E-6", 20);
+    const fs::path out = dir_ / "out";
+    const Result r =
+        run("run '" + deck.string() + "' --output '" + out.string() + "' --interval 5");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string pvd = read_text(out / "velunor.pvd");
+    EXPECT_EQ(std::count(pvd.begin(), pvd.end(), '\n'), 7) << pvd;  // steps 0 and 5
+    EXPECT_TRUE(fs::exists(out / "velunor_00000005.vtu"));
 }
 
 TEST_F(Cli, RunStopsWhereTheLibrarySaysNotWhereTheHostReadsTheDeck) {
