@@ -10,12 +10,33 @@ constexpr std::size_t large_buffer_size = std::size_t{1} << 20;
 }
 
 SphOutputFile::~SphOutputFile() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ == nullptr) return;
+    std::fclose(file_);
+    if (!side_path_.empty()) std::remove(side_path_.c_str());
 }
 
 bool SphOutputFile::open(std::string_view path) {
     if (file_ != nullptr) return false;
-    const std::string name(path);
+    final_path_.clear();
+    side_path_.clear();
+    return open_stream(std::string(path));
+}
+
+bool SphOutputFile::open_replacing(std::string_view path) {
+    if (file_ != nullptr) return false;
+    final_path_.assign(path);
+    // Appending nothing probes the target as open() would (a directory, a
+    // read-only file or a missing folder fail here) without touching its text.
+    std::FILE* probe = std::fopen(final_path_.c_str(), "ab");
+    if (probe == nullptr) return false;
+    std::fclose(probe);
+    side_path_ = final_path_ + ".part";
+    if (open_stream(side_path_)) return true;
+    side_path_.clear();
+    return false;
+}
+
+bool SphOutputFile::open_stream(const std::string& name) {
     file_ = std::fopen(name.c_str(), "wb");
     if (file_ == nullptr) return false;
     // The buffer below is the only one: big writes go straight to the system.
@@ -54,5 +75,9 @@ bool SphOutputFile::close() {
     flush();
     if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;
+    if (side_path_.empty()) return !failed_;
+    if (!failed_ && std::rename(side_path_.c_str(), final_path_.c_str()) != 0) failed_ = true;
+    if (failed_) std::remove(side_path_.c_str());
+    side_path_.clear();
     return !failed_;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <string_view>
 
 class SphOutputFile {
@@ -19,6 +20,10 @@ class SphOutputFile {
 
     // Creates the file or replaces its contents (binary: line ends are ours).
     [[nodiscard]] bool open(std::string_view path);
+    // Like open, but the text goes to a side file that close() renames onto
+    // `path`: a failed or interrupted rewrite keeps the previous file whole.
+    // Fails, like open, where `path` itself could not be opened for writing.
+    [[nodiscard]] bool open_replacing(std::string_view path);
     // Room for `n` <= max_reserve bytes; write them, then commit the end.
     char* reserve(std::size_t n) {
         if (capacity_ - used_ < n) flush();
@@ -36,8 +41,11 @@ class SphOutputFile {
 
   private:
     void flush();
+    bool open_stream(const std::string& name);
 
     std::FILE* file_ = nullptr;
+    std::string final_path_;  // set while writing a side file for open_replacing
+    std::string side_path_;
     std::unique_ptr<char[]> heap_;
     char* buffer_ = nullptr;
     std::size_t capacity_ = 0;

@@ -176,7 +176,9 @@ int sph_pvd_register_entry(Model& m, int step, double time, std::string_view vtu
 
 int sph_pvd_write_file(Model& m, std::string_view filename) {
     SphOutputFile f;
-    if (!f.open(sph_text_trim_trailing(filename))) {
+    // The collection is rewritten at every step: a rewrite cut short (a full
+    // disk, an interrupted run) must not lose the series written so far.
+    if (!f.open_replacing(sph_text_trim_trailing(filename))) {
         return sph_error_set(m.error, sph_error_io, pvd_open_failed);
     }
     f.write_line("<?xml version=\"1.0\"?>");

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
@@ -259,6 +263,38 @@ TEST(OutputPvd, CapacityIsTenThousandDistinctSteps) {
     const std::string text = read_file(dir.file("velunor.pvd"));
     EXPECT_NE(text.find(R"(timestep="9.0000000000000000E+00" group="" part="0" file="h.vtu")"),
               std::string::npos);
+}
+
+TEST(OutputPvd, FailedRewriteKeepsThePreviousCollectionWhole) {
+    TempDir dir;
+    Model m;
+    ASSERT_EQ(sph_output_write_pvd_step(m, dir.path().string(), 1, 0.5, "velunor_00000001.vtu"), 0);
+    const std::string before = read_file(dir.file("velunor.pvd"));
+    for (int step = 2; step <= 200; ++step) {
+        ASSERT_EQ(sph_pvd_register_entry(m, step, step * 0.5, "velunor_0000000x.vtu"), 0);
+    }
+    // A file size limit makes the long rewrite fail part way, as a full disk would.
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const int status = sph_output_write_pvd_step(m, dir.path().string(), 201, 100.5, "v.vtu");
+        const bool message_ok = m.error.last_error_message == "failed to write PVD output file";
+        _exit(status == 3 && message_ok ? 0 : 1);
+    }
+    int child_status = 0;
+    ASSERT_EQ(waitpid(child, &child_status, 0), child);
+    ASSERT_TRUE(WIFEXITED(child_status));
+    EXPECT_EQ(WEXITSTATUS(child_status), 0) << "status 3, failed to write PVD output file";
+    EXPECT_EQ(read_file(dir.file("velunor.pvd")), before);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("velunor.pvd.part")));
+
+    // Without the limit the rewrite replaces the file and leaves no side file.
+    ASSERT_EQ(sph_output_write_pvd_step(m, dir.path().string(), 201, 100.5, "v.vtu"), 0);
+    EXPECT_NE(read_file(dir.file("velunor.pvd")).find(R"(file="v.vtu")"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("velunor.pvd.part")));
 }
 
 TEST(OutputPvd, OpenFailureKeepsTheRegisteredEntry) {
