@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -80,8 +81,31 @@ void BM_NeighborRebuildSparseGrid(benchmark::State& state) {
     run(state, Layout::outlier);
 }
 
+// The first rebuild of a model: every buffer is allocated and touched for the
+// first time (page faults included), as in the first step of a run.
+void BM_NeighborFirstRebuild(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto m = std::make_unique<Model>();
+        make_lattice(*m, n, Layout::lattice);
+        state.ResumeTiming();
+        if (sph_neighbor_rebuild(*m) != 0) {
+            state.SkipWithError(m->error.last_error_message.c_str());
+            return;
+        }
+        benchmark::DoNotOptimize(m->db.neighbor_list.data());
+        state.PauseTiming();
+        m.reset();
+        state.ResumeTiming();
+    }
+    state.counters["time_per_particle"] = benchmark::Counter(
+        n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 }  // namespace
 
+BENCHMARK(BM_NeighborFirstRebuild)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_NeighborRebuild)
     ->Arg(10000)
     ->Arg(100000)

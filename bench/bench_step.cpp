@@ -61,8 +61,8 @@ Model& lattice(int side) {
     return *slot;
 }
 
-template <class T>
-double held(const std::vector<T>& v) {
+template <class T, class Alloc>
+double held(const std::vector<T, Alloc>& v) {
     return static_cast<double>(v.capacity() * sizeof(T));
 }
 

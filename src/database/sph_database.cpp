@@ -12,9 +12,9 @@
 namespace {
 
 // Gives the memory back (clear() alone keeps the capacity).
-template <class T>
-void release(std::vector<T>& values) {
-    std::vector<T>().swap(values);
+template <class T, class Alloc>
+void release(std::vector<T, Alloc>& values) {
+    std::vector<T, Alloc>().swap(values);
 }
 
 void invalidate_node_lookup(DbState& db) {
@@ -269,7 +269,7 @@ int sph_db_allocate_neighbor_storage(Model& m, int64_t max_links, int64_t num_ce
     release(db.neighbor_list);
     release(db.cell_head);
     try {
-        db.neighbor_list.resize(static_cast<std::size_t>(max_links));
+        db.neighbor_list.assign(static_cast<std::size_t>(max_links), 0);  // zero-filled
         db.cell_head.resize(static_cast<std::size_t>(num_cells));
     } catch (const std::bad_alloc&) {
         release(db.neighbor_list);

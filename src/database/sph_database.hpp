@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/sph_large_vector.hpp"
 #include "core/sph_vec3.hpp"
 
 struct Model;
@@ -216,7 +217,7 @@ struct DbState {
     std::vector<int> neighbor_count;
     std::vector<int64_t> neighbor_offset;
     std::vector<int> cell_head;
-    std::vector<int> neighbor_list;
+    SphLargeVector<int> neighbor_list;
 
     WaterDiagnostics water;
     GasDiagnostics gas;

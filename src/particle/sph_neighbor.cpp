@@ -70,16 +70,16 @@ void clear_links(DbState& db, NeighborState& ns) {
 }
 
 // Grows a buffer whose final size is unknown (geometrically, keeping contents).
-template <class T>
-void grow_keep(std::vector<T>& v, int64_t needed) {
+template <class T, class Alloc>
+void grow_keep(std::vector<T, Alloc>& v, int64_t needed) {
     const auto want = static_cast<std::size_t>(needed);
     if (v.size() >= want) return;
     v.resize(std::max(want, v.size() + v.size() / 2));
 }
 
 // Grows a buffer whose contents are about to be overwritten.
-template <class T>
-void grow_discard(std::vector<T>& v, int64_t needed) {
+template <class T, class Alloc>
+void grow_discard(std::vector<T, Alloc>& v, int64_t needed) {
     const auto want = static_cast<std::size_t>(needed);
     if (v.size() >= want) return;
     const std::size_t target = std::max(want, v.size() + v.size() / 2);
@@ -628,7 +628,7 @@ int rebuild(Model& m, int64_t max_links) {
     ns.neighbor_total_links = 0;
     const int n = db.npart;
     if (n <= 0) {  // no links and no cells; nothing kept
-        std::vector<int>().swap(db.neighbor_list);
+        SphLargeVector<int>().swap(db.neighbor_list);
         std::vector<int>().swap(db.cell_head);
         sph_neighbor_free(ns);
         return sph_success;

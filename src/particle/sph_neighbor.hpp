@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/sph_large_vector.hpp"
 #include "core/sph_vec3.hpp"
 
 struct Model;
@@ -44,7 +45,7 @@ struct NeighborScratch {
     std::vector<int> radix_count;
     // Each pair once: for every sorted position its forward run (the linked
     // particles at later sorted positions), forward_count entries long.
-    std::vector<int> links;
+    SphLargeVector<int> links;
     std::vector<int> forward_count;
 };
 

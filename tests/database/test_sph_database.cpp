@@ -120,7 +120,8 @@ TEST(DatabaseStorage, NeighborStorageSizesAndFailures) {
 
     m->db.neighbor_list = {7, 7};
     ASSERT_EQ(sph_db_allocate_neighbor_storage(*m, 5, 3), 0);
-    EXPECT_EQ(m->db.neighbor_list, std::vector<int>(5, 0));
+    EXPECT_EQ(std::vector<int>(m->db.neighbor_list.begin(), m->db.neighbor_list.end()),
+              std::vector<int>(5, 0));
     EXPECT_EQ(m->db.cell_head, std::vector<int>(3, 0));
 
     // A size beyond what can be held is an allocation failure, not a crash,
