@@ -1,14 +1,14 @@
 #pragma once
 // Vectors for the big per-link arrays (millions of entries) that are written
 // before they are read: growing one leaves the new entries unset instead of
-// zero-filling them, and buffers of several MiB ask the kernel for huge pages,
-// which removes most page faults of their first touch and most TLB misses of
-// their scattered writes.
+// zero-filling them, and buffers of several MiB are mapped on huge pages,
+// which removes most page faults of their first touch (the first neighbor
+// rebuild of a million particles was dominated by them).
 
 #include <sys/mman.h>
 
 #include <cstddef>
-#include <cstdlib>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <utility>
@@ -25,19 +25,31 @@ struct SphLargeAllocator : std::allocator<T> {
     SphLargeAllocator(const SphLargeAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) {
+        if (n > std::allocator_traits<std::allocator<T>>::max_size(*this)) {
+            throw std::bad_alloc();
+        }
         const std::size_t bytes = n * sizeof(T);
         if (bytes < huge_threshold) return std::allocator<T>::allocate(n);
-        const std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
-        void* p = std::aligned_alloc(huge_page, rounded);
-        if (p == nullptr) throw std::bad_alloc();
-        madvise(p, rounded, MADV_HUGEPAGE);  // advice only: failure is harmless
-        return static_cast<T*>(p);
+        // Mapped directly, aligned to the huge page by trimming an oversized
+        // mapping, so that freeing returns the memory to the system at once.
+        const std::size_t rounded = round_up(bytes);
+        void* raw = mmap(nullptr, rounded + huge_page, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) throw std::bad_alloc();
+        const auto start = reinterpret_cast<std::uintptr_t>(raw);
+        const std::uintptr_t aligned = (start + huge_page - 1) / huge_page * huge_page;
+        const std::size_t head = aligned - start;
+        if (head > 0) munmap(raw, head);
+        if (head < huge_page) munmap(reinterpret_cast<void*>(aligned + rounded), huge_page - head);
+        madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);  // advice only
+        return reinterpret_cast<T*>(aligned);
     }
     void deallocate(T* p, std::size_t n) noexcept {
-        if (n * sizeof(T) < huge_threshold) {
+        const std::size_t bytes = n * sizeof(T);
+        if (bytes < huge_threshold) {
             std::allocator<T>::deallocate(p, n);
         } else {
-            std::free(p);
+            munmap(p, round_up(bytes));
         }
     }
     template <class U>
@@ -51,6 +63,11 @@ struct SphLargeAllocator : std::allocator<T> {
 
     static constexpr std::size_t huge_page = std::size_t{2} << 20;
     static constexpr std::size_t huge_threshold = std::size_t{4} << 20;
+
+  private:
+    static std::size_t round_up(std::size_t bytes) {
+        return (bytes + huge_page - 1) / huge_page * huge_page;
+    }
 };
 
 template <class T, class U>
