@@ -37,7 +37,7 @@ struct SphLargeAllocator : std::allocator<T> {
                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (raw == MAP_FAILED) throw std::bad_alloc();
         const auto start = reinterpret_cast<std::uintptr_t>(raw);
-        const std::uintptr_t aligned = (start + huge_page - 1) / huge_page * huge_page;
+        const std::uintptr_t aligned = round_up(start);
         const std::size_t head = aligned - start;
         if (head > 0) munmap(raw, head);
         if (head < huge_page) munmap(reinterpret_cast<void*>(aligned + rounded), huge_page - head);

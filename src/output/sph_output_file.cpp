@@ -17,8 +17,6 @@ SphOutputFile::~SphOutputFile() {
 
 bool SphOutputFile::open(std::string_view path) {
     if (file_ != nullptr) return false;
-    final_path_.clear();
-    side_path_.clear();
     return open_stream(std::string(path));
 }
 

@@ -44,7 +44,8 @@ class SphOutputFile {
     bool open_stream(const std::string& name);
 
     std::FILE* file_ = nullptr;
-    std::string final_path_;  // set while writing a side file for open_replacing
+    // Set only while a side file of open_replacing is open.
+    std::string final_path_;
     std::string side_path_;
     std::unique_ptr<char[]> heap_;
     char* buffer_ = nullptr;
