@@ -1,6 +1,7 @@
 #include "database/sph_database.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <iterator>
 #include <new>
@@ -108,6 +109,8 @@ void sph_db_clear_metadata(DbState& db) {
     release(db.coupling_regions);
     db.coupling_region_disabled_count = 0;
     db.tamrix = TamrixOptions{};
+    release(db.initial_velocities);
+    release(db.initial_velocity_set_names);
     invalidate_element_lookup(db);
 }
 
@@ -362,14 +365,30 @@ void sph_db_invalidate_lookups(DbState& db) {
     invalidate_element_lookup(db);
 }
 
-int sph_db_find_node(DbState& db, int ext_id) {
-    const std::size_t n = static_cast<std::size_t>(db.npart);
-    if (n == 0 || db.particle_id_ext.size() != n) return -1;
+const std::vector<std::pair<int, int>>& sph_db_node_index(DbState& db) {
+    std::size_t n = static_cast<std::size_t>(db.npart);
+    if (db.particle_id_ext.size() != n) n = 0;
     if (!db.node_lookup_valid || db.node_lookup.size() != n) {
         build_lookup(db.node_lookup, n, [&](std::size_t k) { return db.particle_id_ext[k]; });
         db.node_lookup_valid = true;
     }
-    int index = search_lookup(db.node_lookup, ext_id);
+    return db.node_lookup;
+}
+
+const std::vector<std::pair<int, int>>& sph_db_element_index(DbState& db) {
+    const std::size_t n = db.elements.size();
+    if (!db.element_lookup_valid || db.element_lookup.size() != n) {
+        build_lookup(db.element_lookup, n,
+                     [&](std::size_t k) { return db.elements[k].element_id_ext; });
+        db.element_lookup_valid = true;
+    }
+    return db.element_lookup;
+}
+
+int sph_db_find_node(DbState& db, int ext_id) {
+    const std::size_t n = static_cast<std::size_t>(db.npart);
+    if (n == 0 || db.particle_id_ext.size() != n) return -1;
+    int index = search_lookup(sph_db_node_index(db), ext_id);
     // A hit that no longer matches means the ids were written behind the
     // index's back: rebuild once and search again.
     if (index >= 0 && db.particle_id_ext[static_cast<std::size_t>(index)] != ext_id) {
@@ -380,13 +399,7 @@ int sph_db_find_node(DbState& db, int ext_id) {
 }
 
 int sph_db_find_element(DbState& db, int ext_id) {
-    const std::size_t n = db.elements.size();
-    if (!db.element_lookup_valid || db.element_lookup.size() != n) {
-        build_lookup(db.element_lookup, n,
-                     [&](std::size_t k) { return db.elements[k].element_id_ext; });
-        db.element_lookup_valid = true;
-    }
-    return search_lookup(db.element_lookup, ext_id);
+    return search_lookup(sph_db_element_index(db), ext_id);
 }
 
 // ---------------------------------------------------------------------------
@@ -479,6 +492,51 @@ int sph_db_add_elset(Model& m, std::string_view name, int member_count, const in
         return sph_error_set(m.error, sph_error_database, "too many element set records");
     }
     db.elsets.push_back(make_set(name, member_count, members));
+    return sph_success;
+}
+
+int64_t sph_db_set_range_size(const SetRange& range) {
+    if (range.increment <= 0 || range.last < range.first) return 0;
+    return (static_cast<int64_t>(range.last) - range.first) / range.increment + 1;
+}
+
+static int add_generated_set(Model& m, std::vector<SetRecord>& sets, std::string_view name,
+                             const char* full_message) {
+    if (static_cast<int>(sets.size()) >= sph_max_sets) {
+        return sph_error_set(m.error, sph_error_database, full_message);
+    }
+    SetRecord set;
+    set.name = name_field(name);
+    set.generated = true;
+    sets.push_back(std::move(set));
+    return sph_success;
+}
+
+int sph_db_add_generated_nset(Model& m, std::string_view name) {
+    return add_generated_set(m, m.db.nsets, name, "too many node set records");
+}
+
+int sph_db_add_generated_elset(Model& m, std::string_view name) {
+    return add_generated_set(m, m.db.elsets, name, "too many element set records");
+}
+
+int sph_db_add_set_range(Model& m, bool node_set, int set, const SetRange& range) {
+    std::vector<SetRecord>& sets = node_set ? m.db.nsets : m.db.elsets;
+    if (set < 1 || set > static_cast<int>(sets.size()) ||
+        !sets[static_cast<std::size_t>(set - 1)].generated) {
+        return sph_error_set(m.error, sph_error_argument, "set record is not a generated set");
+    }
+    SetRecord& record = sets[static_cast<std::size_t>(set - 1)];
+    const int64_t size = sph_db_set_range_size(range);
+    if (size == 0) {
+        return sph_error_set(m.error, sph_error_argument, "generated set range is invalid");
+    }
+    if (size > INT_MAX - static_cast<int64_t>(record.member_count)) {
+        return sph_error_set(m.error, sph_error_database, "generated set has too many members");
+    }
+    record.ranges.push_back(range);
+    if (record.member_count == 0) record.first_member = range.first;
+    record.member_count += static_cast<int>(size);
     return sph_success;
 }
 
@@ -641,23 +699,64 @@ int sph_db_apply_sections_to_particles(Model& m) {
         };
         // An element set of the section's name wins over a node set of that name.
         if (const int es = sph_db_find_elset(db, section.section_name); es > 0) {
-            const SetRecord& set = db.elsets[static_cast<std::size_t>(es - 1)];
-            for (int k = 0; k < set.member_count; ++k) {
-                const int e = sph_db_find_element(db, set.members[static_cast<std::size_t>(k)]);
-                if (e < 0) continue;
-                const ElementRecord& element = db.elements[static_cast<std::size_t>(e)];
-                for (int c = 0; c < element.element_conn_count; ++c) {
-                    assign_node(element.element_conn[c]);
-                }
-            }
+            sph_db_for_each_elset_element(
+                db, db.elsets[static_cast<std::size_t>(es - 1)], [&](int e) {
+                    const ElementRecord& element = db.elements[static_cast<std::size_t>(e)];
+                    for (int c = 0; c < element.element_conn_count; ++c) {
+                        assign_node(element.element_conn[c]);
+                    }
+                    return true;
+                });
         } else if (const int ns = sph_db_find_nset(db, section.section_name); ns > 0) {
-            const SetRecord& set = db.nsets[static_cast<std::size_t>(ns - 1)];
-            for (int k = 0; k < set.member_count; ++k) {
-                assign_node(set.members[static_cast<std::size_t>(k)]);
-            }
+            sph_db_for_each_nset_particle(db, db.nsets[static_cast<std::size_t>(ns - 1)],
+                                          [&](int p) {
+                                              assign_section(db, p, sec, mat, phase);
+                                              return true;
+                                          });
         }
     }
     return sph_success;
+}
+
+// Marks the particles of `set` (node set) or of the elements of `set`.
+static int particle_mask(Model& m, const SetRecord* set, bool node_set,
+                         std::vector<unsigned char>& mask) {
+    DbState& db = m.db;
+    try {
+        mask.assign(static_cast<std::size_t>(db.npart), 0);
+    } catch (const std::exception&) {
+        release(mask);
+        return sph_error_set(m.error, sph_error_database, "failed to allocate set membership");
+    }
+    if (set == nullptr) return sph_success;
+    if (node_set) {
+        sph_db_for_each_nset_particle(db, *set, [&](int p) {
+            mask[static_cast<std::size_t>(p)] = 1;
+            return true;
+        });
+        return sph_success;
+    }
+    sph_db_for_each_elset_element(db, *set, [&](int e) {
+        const ElementRecord& element = db.elements[static_cast<std::size_t>(e)];
+        for (int c = 0; c < element.element_conn_count; ++c) {
+            const int p = sph_db_find_node(db, element.element_conn[c]);
+            if (p >= 0) mask[static_cast<std::size_t>(p)] = 1;
+        }
+        return true;
+    });
+    return sph_success;
+}
+
+int sph_db_nset_particle_mask(Model& m, int nset, std::vector<unsigned char>& mask) {
+    const bool held = nset >= 1 && nset <= static_cast<int>(m.db.nsets.size());
+    return particle_mask(m, held ? &m.db.nsets[static_cast<std::size_t>(nset - 1)] : nullptr, true,
+                         mask);
+}
+
+int sph_db_elset_particle_mask(Model& m, int elset, std::vector<unsigned char>& mask) {
+    const bool held = elset >= 1 && elset <= static_cast<int>(m.db.elsets.size());
+    return particle_mask(m, held ? &m.db.elsets[static_cast<std::size_t>(elset - 1)] : nullptr,
+                         false, mask);
 }
 
 bool sph_db_coupling_accepts_particle(const DbState& db, int region, int node_index) {
@@ -725,20 +824,20 @@ int sph_db_build_coupling_regions(Model& m) {
                 status = sph_db_add_coupling_particle(m, region, p, count);
             }
         } else if (const int ns = sph_db_find_nset(db, set_name); ns > 0) {
-            const SetRecord& set = db.nsets[static_cast<std::size_t>(ns - 1)];
-            for (int k = 0; k < set.member_count && status == sph_success; ++k) {
-                offer_node(set.members[static_cast<std::size_t>(k)]);
-            }
+            sph_db_for_each_nset_particle(
+                db, db.nsets[static_cast<std::size_t>(ns - 1)], [&](int p) {
+                    status = sph_db_add_coupling_particle(m, region, p, count);
+                    return status == sph_success;
+                });
         } else if (const int es = sph_db_find_elset(db, set_name); es > 0) {
-            const SetRecord& set = db.elsets[static_cast<std::size_t>(es - 1)];
-            for (int k = 0; k < set.member_count && status == sph_success; ++k) {
-                const int e = sph_db_find_element(db, set.members[static_cast<std::size_t>(k)]);
-                if (e < 0) continue;
-                const ElementRecord& element = db.elements[static_cast<std::size_t>(e)];
-                for (int c = 0; c < element.element_conn_count && status == sph_success; ++c) {
-                    offer_node(element.element_conn[c]);
-                }
-            }
+            sph_db_for_each_elset_element(
+                db, db.elsets[static_cast<std::size_t>(es - 1)], [&](int e) {
+                    const ElementRecord& element = db.elements[static_cast<std::size_t>(e)];
+                    for (int c = 0; c < element.element_conn_count && status == sph_success; ++c) {
+                        offer_node(element.element_conn[c]);
+                    }
+                    return status == sph_success;
+                });
         } else {
             return sph_error_set(m.error, sph_error_database,
                                  "coupling region references unknown set");

@@ -7,6 +7,7 @@
 // k = index + 1). Record indices that particles store and the host sees
 // (material_id, section_id, coupling region index) are 1-based, 0 = none.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -134,11 +135,35 @@ struct SectionRecord {
     double section_shear_correction = 0.0;
 };
 
+// One generated run of ids: first, first + increment, ... up to last.
+struct SetRange {
+    int first = 0;
+    int last = 0;
+    int increment = 1;
+};
+
+// A set record is either listed (members, at most 512) or generated (ranges,
+// any number of members: a million-node set costs a few bytes, not 4 MB).
 struct SetRecord {
     std::string name;
     int member_count = 0;
     int first_member = 0;
-    std::vector<int> members;  // external node or element numbers, member_count entries
+    std::vector<int> members;  // listed: external node or element numbers, member_count entries
+    bool generated = false;
+    std::vector<SetRange> ranges;  // generated: in deck order
+};
+
+// Members of a generated range (0 for a range that is not well formed).
+int64_t sph_db_set_range_size(const SetRange& range);
+
+// An initial velocity component from the deck, applied at build. The target
+// is a node id, or the node set named in `set_name` when that is not empty.
+struct InitialVelocityRecord {
+    int node_id = 0;
+    int set_name_index = -1;  // into DbState::initial_velocity_set_names, -1 for a node id
+    int dof = 1;              // 1, 2 or 3
+    double value = 0.0;
+    int line = 0;  // deck line, for messages at build
 };
 
 struct ElementRecord {
@@ -231,6 +256,8 @@ struct DbState {
     std::vector<CouplingRegionRecord> coupling_regions;
     int coupling_region_disabled_count = 0;
     TamrixOptions tamrix;
+    std::vector<InitialVelocityRecord> initial_velocities;  // deck order
+    std::vector<std::string> initial_velocity_set_names;
 
     // Lookup indexes from external node / element number to the first
     // particle / element holding it, rebuilt lazily after records change.
@@ -278,6 +305,13 @@ void sph_db_clear_solid_diagnostics(DbState& db);
                                   const int* members);
 [[nodiscard]] int sph_db_add_elset(Model& m, std::string_view name, int member_count,
                                    const int* members);
+// Appends an empty generated set record (capacity as for listed sets) whose
+// ranges sph_db_add_set_range fills.
+[[nodiscard]] int sph_db_add_generated_nset(Model& m, std::string_view name);
+[[nodiscard]] int sph_db_add_generated_elset(Model& m, std::string_view name);
+// Appends a well-formed range (first <= last, increment > 0, member count
+// within int) to generated set record `set` (1-based) of its kind.
+[[nodiscard]] int sph_db_add_set_range(Model& m, bool node_set, int set, const SetRange& range);
 [[nodiscard]] int sph_db_add_element(Model& m, int ext_id, std::string_view etype, int conn_count,
                                      const int* conn_values);
 [[nodiscard]] int sph_db_set_tamrix_options(Model& m, int worker_enabled,
@@ -289,6 +323,78 @@ void sph_db_clear_solid_diagnostics(DbState& db);
     int import_mode, int load_mode, int distribution_mode, int contact_state_mode, bool enabled,
     std::string_view surface_name, int phase_filter, std::string_view material_filter_name,
     std::string_view section_filter_name);
+
+// Set traversal. Members are visited in set order (a generated range in
+// ascending id order); `visit` returns false to stop early, and the traversal
+// returns false when it was stopped.
+bool sph_db_for_each_set_member(const SetRecord& set, const auto& visit) {
+    if (!set.generated) {
+        for (int k = 0; k < set.member_count; ++k) {
+            if (!visit(set.members[static_cast<std::size_t>(k)])) return false;
+        }
+        return true;
+    }
+    for (const SetRange& r : set.ranges) {
+        if (sph_db_set_range_size(r) == 0) continue;
+        for (int64_t id = r.first; id <= r.last; id += r.increment) {
+            if (!visit(static_cast<int>(id))) return false;
+        }
+    }
+    return true;
+}
+// The sorted (external id, position) indexes behind sph_db_find_node and
+// sph_db_find_element, built when missing.
+const std::vector<std::pair<int, int>>& sph_db_node_index(DbState& db);
+const std::vector<std::pair<int, int>>& sph_db_element_index(DbState& db);
+
+// Visits the position of every id of `set` found in `index` (the lowest
+// position among equal ids), in member order. Generated ranges walk the sorted
+// index instead of every id of the range: the same positions in the same
+// order, but a range far wider than the model costs only the ids inside it.
+bool sph_db_for_each_indexed_member(const std::vector<std::pair<int, int>>& index,
+                                    const SetRecord& set, const auto& visit) {
+    const auto find = [&](int id) {
+        const auto it = std::lower_bound(index.begin(), index.end(), std::pair<int, int>{id, -1});
+        return it != index.end() && it->first == id ? it->second : -1;
+    };
+    if (!set.generated) {
+        return sph_db_for_each_set_member(set, [&](int id) {
+            const int pos = find(id);
+            return pos < 0 || visit(pos);
+        });
+    }
+    for (const SetRange& r : set.ranges) {
+        if (sph_db_set_range_size(r) == 0) continue;
+        auto it = std::lower_bound(index.begin(), index.end(), std::pair<int, int>{r.first, -1});
+        int previous_id = 0;
+        bool have_previous = false;
+        for (; it != index.end() && it->first <= r.last; ++it) {
+            const int id = it->first;
+            if (have_previous && id == previous_id) continue;  // later positions of one id
+            have_previous = true;
+            previous_id = id;
+            if ((static_cast<int64_t>(id) - r.first) % r.increment != 0) continue;
+            if (!visit(it->second)) return false;
+        }
+    }
+    return true;
+}
+
+// The particle (0-based) of every member node that exists, in member order.
+bool sph_db_for_each_nset_particle(DbState& db, const SetRecord& set, const auto& visit) {
+    return sph_db_for_each_indexed_member(sph_db_node_index(db), set, visit);
+}
+
+// The element (0-based) of every member element that exists, in member order.
+bool sph_db_for_each_elset_element(DbState& db, const SetRecord& set, const auto& visit) {
+    return sph_db_for_each_indexed_member(sph_db_element_index(db), set, visit);
+}
+
+// Membership by particle index, built once so that repeated tests cost O(1):
+// 1 for every particle a node set reaches (element set: the nodes of its
+// elements), 0 elsewhere; npart entries.
+[[nodiscard]] int sph_db_nset_particle_mask(Model& m, int nset, std::vector<unsigned char>& mask);
+[[nodiscard]] int sph_db_elset_particle_mask(Model& m, int elset, std::vector<unsigned char>& mask);
 
 // Model build.
 [[nodiscard]] int sph_db_apply_sections_to_particles(Model& m);

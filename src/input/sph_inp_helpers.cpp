@@ -49,6 +49,7 @@ int sph_inp_keyword_id(std::string_view line) {
         {"*PLASTIC", sph_inp_kw_plastic},
         {"*DAMAGE INITIATION", sph_inp_kw_damage},
         {"*ORIENTATION", sph_inp_kw_orientation},
+        {"*INITIAL CONDITIONS", sph_inp_kw_initial_conditions},
     };
     for (const Prefix& p : prefixes) {
         if (sph_inp_starts_with_upper(line, p.text)) return p.id;

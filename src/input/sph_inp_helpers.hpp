@@ -27,6 +27,7 @@ inline constexpr int sph_inp_kw_elastic = 9;
 inline constexpr int sph_inp_kw_plastic = 10;
 inline constexpr int sph_inp_kw_damage = 11;
 inline constexpr int sph_inp_kw_orientation = 12;
+inline constexpr int sph_inp_kw_initial_conditions = 13;
 inline constexpr int sph_inp_kw_unknown = 99;
 
 // Up to 64 fields of one line; fields past `count` are empty.

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/sph_model.hpp"
 #include "core/sph_number.hpp"
@@ -83,6 +84,69 @@ int parse_set_members(Model& m, const SphCsvFields& f, bool node_set) {
     return sph_db_add_elset(m, m.input.active_elset_name, f.count, members);
 }
 
+// One "first, last[, increment]" line of a generated set: the range joins the
+// set record of the latest *NSET or *ELSET keyword, created by its first line.
+int parse_generated_range(Model& m, const SphCsvFields& f, bool node_set) {
+    const std::string_view keyword = node_set ? "*NSET" : "*ELSET";
+    const auto fail = [&](std::string_view what) {
+        return sph_input_set_error(m, std::string(keyword) + " GENERATE " + std::string(what));
+    };
+    if (f.count < 2 || f.count > 3) {
+        return sph_input_set_error(m, "invalid " + std::string(keyword) + " GENERATE record");
+    }
+    SetRange range;
+    if (!sph_number_read_int(f.field[0], range.first) ||
+        !sph_number_read_int(f.field[1], range.last) ||
+        (f.count == 3 && !sph_number_read_int(f.field[2], range.increment))) {
+        return sph_input_set_error(m, "invalid " + std::string(keyword) + " GENERATE value");
+    }
+    if (range.increment <= 0) return fail("increment must be positive");
+    if (range.last < range.first) return fail("last id is below the first");
+    InputState& in = m.input;
+    int& record = node_set ? in.active_generated_nset : in.active_generated_elset;
+    std::vector<SetRecord>& sets = node_set ? m.db.nsets : m.db.elsets;
+    if (record == 0) {
+        const int status = node_set ? sph_db_add_generated_nset(m, in.active_nset_name)
+                                    : sph_db_add_generated_elset(m, in.active_elset_name);
+        if (status != sph_success) return status;
+        record = static_cast<int>(sets.size());
+    }
+    const int64_t held = sets[static_cast<std::size_t>(record - 1)].member_count;
+    if (sph_db_set_range_size(range) > INT_MAX - held) {
+        return fail("set has more than 2147483647 members");
+    }
+    return sph_db_add_set_range(m, node_set, record, range);
+}
+
+// "node id or node-set name, degree of freedom, value". Nodes and sets are
+// looked up at build, so the lines may precede the nodes they name.
+int parse_initial_velocity(Model& m, const SphCsvFields& f) {
+    if (f.count < 3 || f.field[0].empty() || f.field[1].empty() || f.field[2].empty()) {
+        return sph_input_set_error(m, "invalid *INITIAL CONDITIONS record");
+    }
+    InitialVelocityRecord record;
+    record.line = m.input.input_current_line;
+    if (!sph_number_read_int(f.field[1], record.dof) || record.dof < 1 || record.dof > 3) {
+        return sph_input_set_error(m, "invalid initial velocity degree of freedom");
+    }
+    if (!sph_number_read_real(f.field[2], record.value) ||
+        !sph_input_real_is_finite(record.value)) {
+        return sph_input_set_error(m, "invalid initial velocity value");
+    }
+    DbState& db = m.db;
+    if (!sph_number_read_int(f.field[0], record.node_id)) {
+        std::string name = sph_text_field(f.field[0], sph_name_len);
+        std::string key = sph_text_upper(name);
+        auto [it, added] = m.input.initial_velocity_set_keys.try_emplace(
+            key, static_cast<int>(db.initial_velocity_set_names.size()));
+        if (added) db.initial_velocity_set_names.push_back(std::move(name));
+        record.set_name_index = it->second;
+        record.node_id = 0;
+    }
+    db.initial_velocities.push_back(record);
+    return sph_success;
+}
+
 int parse_density(Model& m, const SphCsvFields& f) {
     if (f.count < 1) return sph_input_set_error(m, "invalid *DENSITY record");
     double density = 0.0;
@@ -151,6 +215,7 @@ int parse_data_line(Model& m, int keyword_id, std::string_view line, SphCsvField
         case sph_inp_kw_plastic:
         case sph_inp_kw_damage:
         case sph_inp_kw_orientation:
+        case sph_inp_kw_initial_conditions:
             break;
         default:
             return sph_success;  // data under *MATERIAL, sections, *VELUNOR and unknown keywords
@@ -165,9 +230,13 @@ int parse_data_line(Model& m, int keyword_id, std::string_view line, SphCsvField
         case sph_inp_kw_element:
             return parse_element(m, fields);
         case sph_inp_kw_nset:
+            if (m.input.active_nset_generate) return parse_generated_range(m, fields, true);
             return parse_set_members(m, fields, true);
         case sph_inp_kw_elset:
+            if (m.input.active_elset_generate) return parse_generated_range(m, fields, false);
             return parse_set_members(m, fields, false);
+        case sph_inp_kw_initial_conditions:
+            return parse_initial_velocity(m, fields);
         case sph_inp_kw_density:
             return parse_density(m, fields);
         case sph_inp_kw_elastic:
@@ -197,6 +266,29 @@ std::string_view first_option(std::string_view line,
         if (!value.empty()) return value;
     }
     return {};
+}
+
+// True if a field after the keyword is `word` alone (an option without a
+// value, such as GENERATE), case ignored.
+bool keyword_has_word(std::string_view line, std::string_view word) {
+    SphCsvFields fields;
+    sph_inp_split_csv(line, fields);
+    for (int k = 1; k < fields.count; ++k) {
+        if (sph_text_name_equal(fields.field[static_cast<std::size_t>(k)], word)) return true;
+    }
+    return false;
+}
+
+// Only velocities can be given; any other TYPE is refused by name rather than
+// ignored, so no deck loses its initial state silently.
+int check_initial_conditions_type(Model& m, std::string_view line) {
+    std::string_view type = sph_input_get_option(line, "TYPE");
+    if (type.empty()) return sph_input_set_error(m, "*INITIAL CONDITIONS requires TYPE=VELOCITY");
+    if (!sph_text_name_equal(type, "VELOCITY")) {
+        return sph_input_set_error(m, "*INITIAL CONDITIONS TYPE=" + std::string(type) +
+                                          " is not supported (only VELOCITY)");
+    }
+    return sph_success;
 }
 
 int register_material(Model& m, std::string_view line) {
@@ -438,10 +530,16 @@ int record_keyword(Model& m, std::string_view line, int keyword_id) {
             return sph_success;
         case sph_inp_kw_nset:
             in.active_nset_name = option_or(line, "NSET", "NSET");
+            in.active_nset_generate = keyword_has_word(line, "GENERATE");
+            in.active_generated_nset = 0;
             return sph_success;
         case sph_inp_kw_elset:
             in.active_elset_name = option_or(line, "ELSET", "ELSET");
+            in.active_elset_generate = keyword_has_word(line, "GENERATE");
+            in.active_generated_elset = 0;
             return sph_success;
+        case sph_inp_kw_initial_conditions:
+            return check_initial_conditions_type(m, line);
         case sph_inp_kw_material:
             return register_material(m, line);
         case sph_inp_kw_section:
@@ -656,6 +754,42 @@ int sph_input_read(Model& m, std::string_view path) {
     return fill_model(m);
 }
 
+int sph_input_apply_initial_velocities(Model& m) {
+    DbState& db = m.db;
+    const auto fail_at = [&](int line, std::string message) {
+        m.input.input_current_line = line;
+        return sph_input_set_error(m, message);
+    };
+    // Each named set is looked up once (1-based, 0 = not a node set).
+    std::vector<int> set_of_name(db.initial_velocity_set_names.size(), -1);
+    for (const InitialVelocityRecord& r : db.initial_velocities) {
+        const int c = r.dof - 1;
+        if (r.set_name_index < 0) {
+            const int p = sph_db_find_node(db, r.node_id);
+            if (p < 0) {
+                return fail_at(r.line, "initial velocity references unknown node " +
+                                           std::to_string(r.node_id));
+            }
+            db.v[static_cast<std::size_t>(p)][c] = r.value;
+            continue;
+        }
+        const std::size_t name = static_cast<std::size_t>(r.set_name_index);
+        if (set_of_name[name] < 0) {
+            set_of_name[name] = sph_db_find_nset(db, db.initial_velocity_set_names[name]);
+        }
+        if (set_of_name[name] == 0) {
+            return fail_at(r.line, "initial velocity references unknown node set " +
+                                       db.initial_velocity_set_names[name]);
+        }
+        const SetRecord& set = db.nsets[static_cast<std::size_t>(set_of_name[name] - 1)];
+        sph_db_for_each_nset_particle(db, set, [&](int p) {
+            db.v[static_cast<std::size_t>(p)][c] = r.value;
+            return true;
+        });
+    }
+    return sph_success;
+}
+
 int sph_input_build_model(Model& m) {
     const InputState& in = m.input;
     if (m.db.npart <= 0) {
@@ -672,6 +806,8 @@ int sph_input_build_model(Model& m) {
                              "input is missing *VELUNOR time control data");
     }
     if (int status = sph_db_apply_sections_to_particles(m)) return status;
+    // Right after the sections, so every later step and the first step see them.
+    if (int status = sph_input_apply_initial_velocities(m)) return status;
     if (int status = sph_db_build_coupling_regions(m)) return status;
     // Solid and shell state are built here once those modules exist.
     if (int status = sph_water_apply_initial_conditions(m)) return status;

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 struct Model;
 
@@ -18,6 +19,16 @@ struct InputState {
     std::string active_elset_name = "ELSET";
     std::string active_material_name = "MATERIAL";
     std::string active_orientation_name = "ORIENTATION";
+    // *NSET / *ELSET with the GENERATE word: every data line adds a range to
+    // one generated record, created by the first of them (index 1-based, 0
+    // until then).
+    bool active_nset_generate = false;
+    bool active_elset_generate = false;
+    int active_generated_nset = 0;
+    int active_generated_elset = 0;
+    // Upper-cased node-set names of *INITIAL CONDITIONS lines, to their index
+    // in DbState::initial_velocity_set_names (each name stored once).
+    std::unordered_map<std::string, int> initial_velocity_set_keys;
 };
 
 inline constexpr std::size_t sph_input_path_len = 1024;
@@ -26,6 +37,11 @@ void sph_input_reset(Model& m);
 [[nodiscard]] int sph_input_read(Model& m, std::string_view path);
 [[nodiscard]] int sph_input_build_model(Model& m);
 int sph_input_get_warning_count(const Model& m);
+
+// Sets every initial velocity component the deck gave, in deck order, to its
+// particles (after sections are applied). Unknown nodes and node sets are
+// reported with the file:line: prefix of their data line.
+[[nodiscard]] int sph_input_apply_initial_velocities(Model& m);
 
 // Operations shared by the keyword handlers. `line` is the keyword line as
 // read (cleaned, not upper-cased).

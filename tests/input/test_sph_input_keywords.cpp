@@ -80,8 +80,8 @@ TEST(InputKeywords, ElementRecords) {
 
 TEST(InputKeywords, SetRecords) {
     auto m = fresh_model();
-    ASSERT_EQ(read_text(*m, with_node("*NSET, NSET=Top, GENERATE\n1, 5, 2\n3\n*ELSET\n9\n")), 0);
-    ASSERT_EQ(m->db.nsets.size(), 2u);  // one record per data line, ranges not generated
+    ASSERT_EQ(read_text(*m, with_node("*NSET, NSET=Top\n1, 5, 2\n3\n*ELSET\n9\n")), 0);
+    ASSERT_EQ(m->db.nsets.size(), 2u);  // one record per data line
     EXPECT_EQ(m->db.nsets[0].name, "Top");
     EXPECT_EQ(m->db.nsets[0].member_count, 3);
     EXPECT_EQ(m->db.nsets[0].members[1], 5);
