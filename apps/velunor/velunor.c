@@ -74,6 +74,26 @@ static int report(int status) {
     return exit_failure;
 }
 
+/* A step that blew the model up (a non-finite particle, or a density driven
+ * to zero or below, which no deck can start with) is reported in the words a
+ * user acts on, with the library's own message after it. */
+static int report_run_failure(int status) {
+    char message[300];
+    int code = 0;
+    if (status == VELUNOR_REJECTED ||
+        velunor_get_last_error(&code, message, (int)sizeof message) != 0 ||
+        (strstr(message, "non-finite") == NULL &&
+         strstr(message, "density must be positive") == NULL)) {
+        return report(status);
+    }
+    double time = 0.0;
+    int step = 0;
+    if (velunor_get_current_time(&time, &step) != 0) step = 0;
+    fprintf(stderr, "error: the run became unstable at step %d: reduce SAFETY or DT (%s)\n",
+            step + 1, message);
+    return exit_failure;
+}
+
 static double wall_seconds(void) {
     struct timespec ts;
     timespec_get(&ts, TIME_UTC);
@@ -334,7 +354,7 @@ static int cmd_run(const char* deck, const char* output, int interval) {
         status = velunor_run_explicit();
         if (status != 0) {
             if (printed) fputc('\n', stderr);
-            return report(status);
+            return report_run_failure(status);
         }
         double t = 0.0;
         int s = 0;

@@ -1,6 +1,7 @@
 #include "interface/sph_api.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "core/sph_model.hpp"
@@ -84,10 +85,21 @@ int sph_get_last_error(const Model& m, int& code, std::string_view& message) {
 // ---------------------------------------------------------------------------
 // Deck and model
 
+// Every module's deck-fed state starts afresh with each deck, as after
+// initialization: a table left from an earlier deck would refer to material
+// indices that mean nothing in the new one. Run control, the output directory
+// and the output interval are not deck-fed state and survive.
+static void reset_deck_modules(Model& m) {
+    sph_db_free(m.db);
+    sph_neighbor_free(m.neighbor);
+    sph_water_initialize(m.water);
+}
+
 int sph_read_inp(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
     // Cleared before anything is read, so a failed read leaves no usable model.
     sph_api_state_set_model_built(m.api, false);
+    reset_deck_modules(m);
     // Whatever a failed read stored is dropped (also when the read ends in an
     // exception): a build must not turn the first half of a broken deck into
     // a model.
@@ -95,10 +107,10 @@ int sph_read_inp(Model& m, std::string_view filename) {
     try {
         ierr = sph_input_read(m, filename);
     } catch (...) {
-        sph_db_free(m.db);
+        reset_deck_modules(m);
         throw;
     }
-    if (ierr != sph_success) sph_db_free(m.db);
+    if (ierr != sph_success) reset_deck_modules(m);
     return ierr;
 }
 
@@ -204,6 +216,10 @@ int sph_set_output_interval(Model& m, int interval) {
 
 int sph_write_output(Model& m, int step, double time) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
+    // A NaN or infinite time would go into the PVD collection as its value.
+    if (!std::isfinite(time)) {
+        return sph_error_set(m.error, sph_error_argument, "output time must be finite");
+    }
     return sph_output_write_step(m, step, time);
 }
 

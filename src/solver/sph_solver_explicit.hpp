@@ -3,6 +3,8 @@
 // fixed order of phase work and a common kick-drift-kick update, and the run
 // loop to the end time. Time and step live in run control.
 
+#include <string>
+
 struct Model;
 struct DbState;
 
@@ -21,4 +23,9 @@ struct DbState;
 
 // The common update of one step, for every particle in index order:
 // vhalf = v + dt/2 a, x += dt vhalf, rho += dt drho_dt, v = vhalf + dt/2 a.
-void sph_solver_integrate_particles(DbState& db, double dt);
+// Returns the index (0-based) of the first particle whose position, velocity,
+// density or pressure is not finite afterwards, or -1 when all are.
+int sph_solver_integrate_particles(DbState& db, double dt);
+// The message of a step that left particle `index` non-finite: names the
+// first such quantity, the node id and the step.
+std::string sph_solver_non_finite_message(const DbState& db, int index, int step);

@@ -183,6 +183,26 @@ TEST_F(Cli, LibraryFailuresGiveTheMessageStatusAndExitCodeOne) {
     EXPECT_FALSE(fs::exists(dir_ / "abcdefghij"));
 }
 
+// A run that blows up says so in words a user acts on, with the library's
+// message (quantity, node, step) after them.
+TEST_F(Cli, UnstableRunTellsTheUserWhatToChange) {
+    const fs::path deck =
+        write("unstable.inp",
+              "*NODE\n7, 0, 0, 0\n*NSET, NSET=A\n7\n"
+              "*MATERIAL, NAME=W, TYPE=WATER\n*DENSITY\n1000\n"
+              "*FLUID SECTION, NSET=A, MATERIAL=W\n"
+              "*VELUNOR TIME CONTROL, DT=1.1, TIME=10, STEPS=5, SAFETY=1e200\n"
+              "*VELUNOR EOS, TYPE=TAIT, MATERIAL=W, RHO0=1000, C0=1480, "
+              "GAMMA=7\n*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=W, ALPHA=0.1, "
+              "BETA=0, ETA2=0.01\n*VELUNOR PARTICLE CONTROL, H=1, MASS=1, VOLUME=1\n"
+              "*VELUNOR BODY FORCE, Z=1.7e308\n");
+    Result r = run("run '" + deck.string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "error: the run became unstable at step 1: reduce SAFETY or DT "
+              "(non-finite velocity at node 7 in step 1)\n");
+}
+
 TEST_F(Cli, UsageErrorsExitWithTwo) {
     const fs::path deck = write("one.inp", "*NODE\n1, 0, 0, 0\n");
     for (const std::string& args :

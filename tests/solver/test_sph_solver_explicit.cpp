@@ -308,3 +308,111 @@ TEST(SolverOutput, WrittenEveryIntervalStepsOnlyWhenEnabled) {
     EXPECT_EQ(m->control.current_time, time + 1e-3);
     fs::remove_all(dir);
 }
+
+// ---------------------------------------------------------------------------
+// Runs never fail silently
+
+TEST(SolverSafety, InfiniteStepIsRefusedAndChangesNothing) {
+    auto m = make_water_model({Block{3, 3, 3, 0.01}});
+    const std::vector<Vec3> x_before = m->db.x;
+    const double inf = std::numeric_limits<double>::infinity();
+    expect_error(*m, sph_solver_advance_explicit(*m, inf), 1, "time step must be finite");
+    expect_error(*m, sph_solver_advance_explicit(*m, -inf), 1, "time step must be positive");
+    expect_error(*m, sph_solver_advance_explicit(*m, std::nan("")), 1,
+                 "time step must be positive");
+    m->control.current_time = 1.5e308;  // a finite step whose end time overflows
+    expect_error(*m, sph_solver_advance_explicit(*m, 1e308), 1, "time step must be finite");
+    EXPECT_EQ(m->control.current_step, 0);
+    EXPECT_EQ(m->control.current_time, 1.5e308);
+    for (int i = 0; i < m->db.npart; ++i) EXPECT_TRUE(same_bits(m->db.x[i], x_before[i]));
+}
+
+// The step that first leaves a particle non-finite fails, naming the first
+// such particle (lowest index) by its node id, and the time stays.
+TEST(SolverSafety, BlownUpStepFailsNamingTheFirstParticleAndStep) {
+    auto m = make_water_model({Block{4, 4, 4, 0.01}});
+    for (int i = 0; i < m->db.npart; ++i) m->db.particle_id_ext[i] = 1000 + i;
+    ASSERT_EQ(sph_solver_advance_explicit(*m, 1e-7), 0);
+    EXPECT_EQ(m->control.current_step, 1);
+    // A body force that overflows the velocity of particles 5 and later.
+    for (int i = 5; i < m->db.npart; ++i) m->db.acc_body[i] = Vec3{0.0, 0.0, 1.7e308};
+    const double t1 = m->control.current_time;
+    expect_error(*m, sph_solver_advance_explicit(*m, 1.1), 1,  // x stays finite, v does not
+                 "non-finite velocity at node 1005 in step 2");
+    EXPECT_EQ(m->control.current_step, 1);
+    EXPECT_EQ(m->control.current_time, t1);
+
+    // A step far above the stable one: the run stops with status 1 at the
+    // first step that breaks the model (non-finite state, or a water density
+    // driven to zero or below), and the time stays at the last good step.
+    for (double dt : {2e-4, 1e-3, 1e-1}) {
+        auto w = make_water_model({Block{6, 6, 6, 0.01}});
+        w->db.v[100] = Vec3{5.0, -3.0, 1.0};
+        int status = 0;
+        int steps = 0;
+        double time = 0.0;
+        while (status == 0 && steps < 500) {
+            status = sph_solver_advance_explicit(*w, dt);
+            if (status == 0) {
+                ++steps;
+                time = w->control.current_time;
+            }
+        }
+        ASSERT_EQ(status, 1) << "the model never blew up at dt " << dt;
+        EXPECT_EQ(w->control.current_step, steps);
+        EXPECT_EQ(w->control.current_time, time);
+        const std::string message = w->error.last_error_message;
+        if (message.rfind("non-finite ", 0) != 0) {
+            EXPECT_EQ(message, "Water density must be positive");
+            continue;
+        }
+        int first = -1;
+        for (int i = 0; i < w->db.npart && first < 0; ++i) {
+            const DbState& db = w->db;
+            const bool finite = std::isfinite(db.x[i].x) && std::isfinite(db.x[i].y) &&
+                                std::isfinite(db.x[i].z) && std::isfinite(db.v[i].x) &&
+                                std::isfinite(db.v[i].y) && std::isfinite(db.v[i].z) &&
+                                std::isfinite(db.rho[i]) && std::isfinite(db.pressure[i]);
+            if (!finite) first = i;
+        }
+        ASSERT_GE(first, 0);
+        EXPECT_EQ(message, sph_solver_non_finite_message(w->db, first, steps + 1));
+    }
+}
+
+TEST(SolverSafety, IntegrationCheckSeesEveryQuantity) {
+    auto m = make_water_model({Block{3, 1, 1}});
+    ASSERT_EQ(sph_solver_integrate_particles(m->db, 1e-6), -1);
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        void (*spoil)(DbState&, double);
+        const char* what;
+    };
+    const Case cases[] = {
+        {[](DbState& db, double bad) { db.x[2].y = bad; }, "position"},
+        {[](DbState& db, double bad) { db.v[2].z = bad; }, "velocity"},
+        {[](DbState& db, double bad) { db.a[2].x = bad; }, "velocity"},
+        {[](DbState& db, double bad) { db.rho[2] = bad; }, "density"},
+        {[](DbState& db, double bad) { db.drho_dt[2] = bad; }, "density"},
+        {[](DbState& db, double bad) { db.pressure[2] = bad; }, "pressure"},
+    };
+    for (const Case& c : cases) {
+        for (double bad : {nan, inf, -inf}) {
+            auto k = make_water_model({Block{3, 1, 1}});
+            c.spoil(k->db, bad);
+            EXPECT_EQ(sph_solver_integrate_particles(k->db, 1e-6), 2) << c.what;
+            // The position is updated from the velocity, so a bad velocity or
+            // acceleration shows first as a bad position.
+            const std::string message = sph_solver_non_finite_message(k->db, 2, 7);
+            const std::string what = std::string(c.what) == "velocity" ? "position" : c.what;
+            EXPECT_EQ(message, "non-finite " + what + " at node 3 in step 7");
+        }
+    }
+    // The largest finite values are not flagged.
+    auto big = make_water_model({Block{2, 1, 1}});
+    big->db.x[1] = Vec3{1.7e308, -1.7e308, 1.7e308};
+    big->db.rho[1] = 1.7e308;
+    big->db.pressure[1] = -1.7e308;
+    EXPECT_EQ(sph_solver_integrate_particles(big->db, 0.0), -1);
+}
