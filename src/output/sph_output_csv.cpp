@@ -144,7 +144,8 @@ int sph_output_coupling_region_id(const Model& m, int particle) {
 
 int sph_output_write_csv(Model& m, std::string_view filename) {
     SphOutputFile f;
-    if (!f.open(sph_text_trim_trailing(filename))) {
+    // Through a side file: a cut-short write leaves no truncated file behind.
+    if (!f.open_replacing(sph_text_trim_trailing(filename))) {
         return sph_error_set(m.error, sph_error_io, csv_open_failed);
     }
     const DbState& db = m.db;

@@ -16,13 +16,14 @@ class SphOutputFile {
     SphOutputFile() = default;
     SphOutputFile(const SphOutputFile&) = delete;
     SphOutputFile& operator=(const SphOutputFile&) = delete;
-    ~SphOutputFile();  // closes an open file, dropping its status
+    ~SphOutputFile();  // drops an unfinished file, leaving `path` as it was
 
-    // Creates the file or replaces its contents (binary: line ends are ours).
-    [[nodiscard]] bool open(std::string_view path);
-    // Like open, but the text goes to a side file that close() renames onto
-    // `path`: a failed or interrupted rewrite keeps the previous file whole.
-    // Fails, like open, where `path` itself could not be opened for writing.
+    // Starts the text of `path` (binary: line ends are ours) in the side file
+    // `path`.part, which close() renames onto `path` once every byte is
+    // written: a failed or interrupted write leaves no partial file behind and
+    // keeps an earlier file at `path` whole. Fails where `path` is not a
+    // regular file (a FIFO, a device, a directory), is a read-only file, or
+    // its folder is missing or read-only.
     [[nodiscard]] bool open_replacing(std::string_view path);
     // Room for `n` <= max_reserve bytes; write them, then commit the end.
     char* reserve(std::size_t n) {
@@ -36,17 +37,17 @@ class SphOutputFile {
         write(text);
         write("\r\n");
     }
-    // Flushes and closes; false if any write or the close failed.
+    // Flushes, closes and renames the side file onto the path; false if any
+    // write, the close or the rename failed (the side file is then removed).
     [[nodiscard]] bool close();
 
   private:
     void flush();
-    bool open_stream(const std::string& name);
+    void start(std::FILE* file);
 
     std::FILE* file_ = nullptr;
-    // Set only while a side file of open_replacing is open.
     std::string final_path_;
-    std::string side_path_;
+    std::string side_path_;  // set only while the side file exists
     std::unique_ptr<char[]> heap_;
     char* buffer_ = nullptr;
     std::size_t capacity_ = 0;

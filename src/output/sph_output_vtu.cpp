@@ -144,7 +144,8 @@ void sph_output_reset_pvd(PvdState& pvd) {
 
 int sph_output_write_vtu(Model& m, std::string_view filename) {
     SphOutputFile f;
-    if (!f.open(sph_text_trim_trailing(filename))) {
+    // Through a side file, so the collection never lists a truncated file.
+    if (!f.open_replacing(sph_text_trim_trailing(filename))) {
         return sph_error_set(m.error, sph_error_io, vtu_open_failed);
     }
     const int npart = m.db.npart;
