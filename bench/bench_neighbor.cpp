@@ -3,6 +3,7 @@
 //
 //   build/bench/bench_neighbor                       all, including the 2M lattice
 //   build/bench/bench_neighbor --benchmark_filter=/1000000
+//   build/bench/bench_neighbor --benchmark_filter=Coincident   time to fail at the budget
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -103,6 +104,30 @@ void BM_NeighborFirstRebuild(benchmark::State& state) {
         n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+// A model whose links exceed the machine: n particles at the origin with
+// h = 1 (every pair links), on a fresh model each iteration. The rebuild
+// fails once its links pass the default budget (half the physical memory);
+// the time is how long that takes.
+void BM_NeighborCoincidentFails(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto m = std::make_unique<Model>();
+        m->db.npart = n;
+        m->db.x.assign(n, Vec3{0.0, 0.0, 0.0});
+        m->db.h.assign(n, 1.0);
+        state.ResumeTiming();
+        if (sph_neighbor_rebuild(*m) != 5) {
+            state.SkipWithError("the rebuild did not fail with status 5");
+            return;
+        }
+        state.PauseTiming();
+        m.reset();
+        state.ResumeTiming();
+    }
+    state.counters["peak_rss_MiB"] = peak_rss_mib();
+}
+
 }  // namespace
 
 BENCHMARK(BM_NeighborRebuild)
@@ -117,5 +142,12 @@ BENCHMARK(BM_NeighborRebuildSparseGrid)->Arg(1000000)->Unit(benchmark::kMillisec
 BENCHMARK(BM_NeighborFirstRebuild)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
 // One-off size: a few iterations are enough.
 BENCHMARK(BM_NeighborRebuild)->Arg(2000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+// Writes about a third of the budget (a few GiB): last, so that no other
+// benchmark's peak memory includes it.
+BENCHMARK(BM_NeighborCoincidentFails)
+    ->Arg(10000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

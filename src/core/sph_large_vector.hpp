@@ -9,8 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -64,7 +66,7 @@ struct SphLargeAllocator : std::allocator<T> {
     static constexpr std::size_t huge_page = std::size_t{2} << 20;
     static constexpr std::size_t huge_threshold = std::size_t{4} << 20;
 
-  private:
+    // Length of the mapping that holds a block of `bytes` (huge_threshold or more).
     static std::size_t round_up(std::size_t bytes) {
         return (bytes + huge_page - 1) / huge_page * huge_page;
     }
@@ -77,3 +79,45 @@ bool operator==(const SphLargeAllocator<T>&, const SphLargeAllocator<U>&) noexce
 
 template <class T>
 using SphLargeVector = std::vector<T, SphLargeAllocator<T>>;
+
+// Grows v to n entries (at least; the capacity becomes exactly n), keeping
+// its contents and leaving the new entries unset. When the old block is a
+// mapping, its pages move into the new block (mremap leaves the old range
+// mapped and empty) instead of being copied: growing a buffer of gigabytes
+// then copies nothing and touches no new memory for the old contents.
+template <class T>
+void sph_large_grow(std::vector<T, SphLargeAllocator<T>>& v, std::size_t n) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    using Alloc = SphLargeAllocator<T>;
+    if (n <= v.capacity()) {
+        if (n > v.size()) v.resize(n);
+        return;
+    }
+    const std::size_t old_bytes = v.capacity() * sizeof(T);
+    if (old_bytes < Alloc::huge_threshold) {  // small: copied by the vector
+        v.reserve(n);
+        v.resize(n);
+        return;
+    }
+    std::vector<T, Alloc> bigger;
+    bigger.reserve(n);
+    bigger.resize(n);  // writes nothing: the old pages take the front
+    void* const target = bigger.data();
+    const std::size_t span = Alloc::round_up(old_bytes);
+    void* moved = MAP_FAILED;
+#ifdef MREMAP_DONTUNMAP
+    moved = mremap(v.data(), span, span, MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP, target);
+#endif
+    if (moved == MAP_FAILED) {
+        // No page move here (kernel before 5.7, or it failed part way, in
+        // which case the front of the new block may be unmapped): map it
+        // again and copy.
+        if (mmap(target, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+                 0) == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        madvise(target, span, MADV_HUGEPAGE);
+        std::memcpy(target, v.data(), v.size() * sizeof(T));
+    }
+    v.swap(bigger);
+}

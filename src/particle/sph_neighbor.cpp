@@ -1,5 +1,7 @@
 #include "particle/sph_neighbor.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -22,6 +24,8 @@
 namespace {
 
 constexpr int64_t unlimited_links = std::numeric_limits<int64_t>::max();
+// Link storage per pair: its forward run entry and both directions in the list.
+constexpr int64_t link_bytes_per_pair = 3 * static_cast<int64_t>(sizeof(int));
 // Largest cell count of a grid: keeps every cell-index sum far inside int64.
 constexpr int64_t max_grid_cells = int64_t{1} << 62;
 // Grids with at most this many cells per particle (or at most dense_min_cells)
@@ -69,21 +73,39 @@ void clear_links(DbState& db, NeighborState& ns) {
     std::fill(db.neighbor_offset.begin(), db.neighbor_offset.end(), 0);
 }
 
-// Grows a buffer whose final size is unknown (geometrically, keeping contents).
-template <class T, class Alloc>
-void grow_keep(std::vector<T, Alloc>& v, int64_t needed) {
-    const auto want = static_cast<std::size_t>(needed);
-    if (v.size() >= want) return;
-    v.resize(std::max(want, v.size() + v.size() / 2));
+// Bytes of link storage a rebuild may hold (see NeighborState).
+int64_t link_memory_budget(const NeighborState& ns) {
+    if (ns.link_memory_limit > 0) return ns.link_memory_limit;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    int64_t bytes = 0;
+    if (pages <= 0 || page_size <= 0 || __builtin_mul_overflow(pages, page_size, &bytes)) {
+        return std::numeric_limits<int64_t>::max();  // unknown: allocation failure decides
+    }
+    return bytes / 2;
 }
 
-// Grows a buffer whose contents are about to be overwritten.
+// Grows a buffer whose final size is unknown (geometrically, keeping contents),
+// never past `cap` entries.
+template <class T>
+void grow_keep(SphLargeVector<T>& v, int64_t needed, int64_t cap) {
+    const auto limit = static_cast<std::size_t>(cap);
+    const std::size_t want = std::min(static_cast<std::size_t>(needed), limit);
+    if (v.size() >= want) return;
+    sph_large_grow(v, std::min(std::max(want, v.size() + v.size() / 2), limit));
+}
+
+// Grows a buffer whose contents are about to be overwritten, never past `cap`
+// entries (at least `needed`). The old block is released first, so the two
+// are never held at once.
 template <class T, class Alloc>
-void grow_discard(std::vector<T, Alloc>& v, int64_t needed) {
+void grow_discard(std::vector<T, Alloc>& v, int64_t needed, int64_t cap) {
     const auto want = static_cast<std::size_t>(needed);
     if (v.size() >= want) return;
-    const std::size_t target = std::max(want, v.size() + v.size() / 2);
-    v.clear();
+    const std::size_t target =
+        std::max(want, std::min(v.size() + v.size() / 2, static_cast<std::size_t>(cap)));
+    std::vector<T, Alloc>().swap(v);
+    v.reserve(target);
     v.resize(target);
 }
 
@@ -444,6 +466,28 @@ ScanRanges select_scan(bool allow_vector, bool uniform) {
     return uniform ? scan_ranges_portable<true> : scan_ranges_portable<false>;
 }
 
+// The scan for a forward buffer that may lack room for every candidate (only
+// near the link budget): pieces of the ranges go through a small buffer and
+// the first `room` links are kept. The returned count is exact, so the checks
+// that follow see the true number of links.
+int scan_into_room(ScanRanges scan, const SortedView& v, int a, const Range* ranges,
+                   int range_count, int* out, int64_t room) {
+    constexpr int piece = 256;
+    int buffer[piece + scan_padding];
+    int count = 0;
+    for (int r = 0; r < range_count; ++r) {
+        for (int t = ranges[r].begin; t < ranges[r].end;) {
+            const Range part = {t, ranges[r].end - t > piece ? t + piece : ranges[r].end};
+            const int found = scan(v, a, &part, 1, buffer);
+            const int64_t keep = std::min<int64_t>(found, std::max<int64_t>(room - count, 0));
+            if (keep > 0) std::copy_n(buffer, keep, out + count);
+            count += found;
+            t = part.end;
+        }
+    }
+    return count;
+}
+
 // Links. The documented order of a particle's neighbors (cells in z-y-x
 // visiting order, then decreasing index) is increasing sorted position, and
 // the link test is symmetric bit for bit, so every pair is tested once: the
@@ -455,6 +499,9 @@ ScanRanges select_scan(bool allow_vector, bool uniform) {
 // particle's earlier neighbors (from the runs of smaller a) before its later
 // ones, so both directions come out in the documented order. Runs are laid out
 // in particle index order.
+//
+// Storage: the forward runs and the list never grow past the link budget, and
+// the rebuild stops with an allocation failure as soon as its pairs need more.
 int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_links) {
     DbState& db = m.db;
     NeighborState& ns = m.neighbor;
@@ -468,6 +515,7 @@ int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_
     // Counts: each pair adds to both particles as it is found.
     std::fill(db.neighbor_count.begin(), db.neighbor_count.end(), 0);
     int64_t pairs = 0;
+    const int64_t max_pairs = link_memory_budget(ns) / link_bytes_per_pair;
     const ScanRanges scan = select_scan(ns.allow_vector_scan, s.uniform_support);
     const SortedView v = sorted_view(s);
 
@@ -552,7 +600,10 @@ int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_
 
         const int cell_end = s.cell_begin[c + 1];
         for (int a = s.cell_begin[c]; a < cell_end; ++a) {
-            grow_keep(s.links, pairs + candidates + static_cast<int64_t>(scan_padding));
+            // Room for every candidate plus the scan's padding, unless that
+            // would pass the budget.
+            const int64_t slots = candidates + static_cast<int64_t>(scan_padding);
+            grow_keep(s.links, pairs + slots, max_pairs);
             Range ranges[5];
             ranges[0] = {a + 1, own_cells[3]};  // own row: only later positions
             int range_count = 1;
@@ -579,14 +630,18 @@ int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_
                 if (end > begin) ranges[range_count++] = {begin, end};
             }
             int* found = s.links.data() + pairs;
-            const int count = scan(v, a, ranges, range_count, found);
-            s.forward_count[a] = count;
-            db.neighbor_count[s.order[a]] += count;
-            for (int k = 0; k < count; ++k) ++db.neighbor_count[found[k]];
+            const int64_t room = static_cast<int64_t>(s.links.size()) - pairs;
+            const int count = slots <= room
+                                  ? scan(v, a, ranges, range_count, found)
+                                  : scan_into_room(scan, v, a, ranges, range_count, found, room);
             pairs += count;
             if (2 * pairs > max_links) {
                 return fail(m, sph_error_argument, "neighbor table capacity is too small");
             }
+            if (pairs > max_pairs) return fail_allocation(m);
+            s.forward_count[a] = count;
+            db.neighbor_count[s.order[a]] += count;
+            for (int k = 0; k < count; ++k) ++db.neighbor_count[found[k]];
         }
     }
 
@@ -596,7 +651,7 @@ int sph_neighbor_fill_links(Model& m, const Grid& grid, bool dense, int64_t max_
         db.neighbor_offset[i] = total;
         total += db.neighbor_count[i];
     }
-    grow_discard(db.neighbor_list, total);
+    grow_discard(db.neighbor_list, total, 2 * max_pairs);
 
     // Scatter: particle a's run is [earlier neighbors][forward run of a].
     // neighbor_offset serves as each run's write cursor meanwhile: particles
@@ -669,10 +724,14 @@ int rebuild(Model& m, int64_t max_links) {
         bin_particles(db, ns.scratch, grid, dense);
         status = sph_neighbor_fill_links(m, grid, dense, max_links);
     } catch (const std::exception&) {  // bad_alloc or length_error from a vector
-        clear_links(db, ns);
-        return fail_allocation(m);
+        status = fail_allocation(m);
     }
-    if (status != sph_success) clear_links(db, ns);
+    if (status != sph_success) {
+        clear_links(db, ns);
+        // After a storage failure the forward runs may hold much of the
+        // budget; give it back rather than keep it for the next rebuild.
+        if (status == sph_error_database) SphLargeVector<int>().swap(ns.scratch.links);
+    }
     return status;
 }
 

@@ -59,13 +59,22 @@ struct NeighborState {
     // The link scan uses AVX2 where the processor has it (same results bit for
     // bit); tests turn it off to check the portable scan.
     bool allow_vector_scan = true;
+    // Bytes of link storage a rebuild may hold: 12 per pair (the forward run
+    // entry, 4, and both directions in neighbor_list, 8). A rebuild whose links
+    // need more fails with "failed to allocate neighbor storage" as soon as its
+    // pairs pass the budget, and its buffers never grow past it, so a model
+    // with far too many links (coincident or blown-up particles) fails
+    // promptly instead of swapping until the system kills the process. 0 (or negative):
+    // half of the machine's physical memory. Tests set small budgets.
+    int64_t link_memory_limit = 0;
     NeighborScratch scratch;
 };
 
-// Rebuild with storage that grows with the links found (no capacity limit).
+// Rebuild with storage that grows with the links found, up to the state's
+// link_memory_limit.
 [[nodiscard]] int sph_neighbor_rebuild(Model& m);
 // Rebuild that fails with "neighbor table capacity is too small" when the
-// links exceed max_links.
+// links exceed max_links (and, as above, when they exceed link_memory_limit).
 [[nodiscard]] int sph_neighbor_rebuild_with_capacity(Model& m, int64_t max_links);
 void sph_neighbor_get_stats(const Model& m, int& max_neighbors, double& average_neighbors);
 // Releases the rebuild's working storage (the results stay in the database).

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -377,6 +378,134 @@ TEST(SphNeighbor, RepeatedRebuildReusesItsStorage) {
     expect_matches_reference(m, m.db.x, m.db.h);
     sph_neighbor_free(m.neighbor);
     EXPECT_EQ(m.neighbor.scratch.links.capacity(), 0u);
+}
+
+// Link storage budget: 12 bytes per pair (forward run entry plus both
+// directions of the list).
+constexpr int64_t bytes_per_pair = 12;
+
+void expect_storage_failure(const Model& m, int status) {
+    EXPECT_EQ(status, sph_error_database);
+    EXPECT_EQ(m.error.last_error_code, sph_error_database);
+    EXPECT_EQ(m.error.last_error_message, "failed to allocate neighbor storage");
+    EXPECT_EQ(m.neighbor.neighbor_total_links, 0);
+    EXPECT_TRUE(std::all_of(m.db.neighbor_count.begin(), m.db.neighbor_count.end(),
+                            [](int c) { return c == 0; }));
+    EXPECT_TRUE(std::all_of(m.db.neighbor_offset.begin(), m.db.neighbor_offset.end(),
+                            [](int64_t o) { return o == 0; }));
+    // The forward runs, which may hold much of the budget, are given back.
+    EXPECT_EQ(m.neighbor.scratch.links.capacity(), 0u);
+}
+
+// Bytes of the two link buffers as allocated.
+int64_t link_buffer_bytes(const Model& m) {
+    return static_cast<int64_t>(
+        sizeof(int) * (m.neighbor.scratch.links.capacity() + m.db.neighbor_list.capacity()));
+}
+
+// A million coincident particles (every pair links: 5e11 pairs) against a
+// 64 MiB budget fail after a few particles; moved apart onto a lattice the
+// same model fits and matches the literal search.
+TEST(SphNeighborBudget, CoincidentParticlesFailThenTheLatticeFits) {
+    constexpr int n = 1000000;
+    constexpr int64_t budget = int64_t{64} << 20;
+    Model m;
+    set_particles(m, std::vector<Vec3>(n, Vec3{0.0, 0.0, 0.0}), std::vector<double>(n, 1.0));
+    m.neighbor.link_memory_limit = budget;
+    expect_storage_failure(m, sph_neighbor_rebuild(m));
+    EXPECT_EQ(m.db.neighbor_list.capacity(), 0u);  // never allocated for a failing model
+    // Also through the capacity rebuild, with a capacity that is no limit.
+    expect_storage_failure(m, sph_neighbor_rebuild_with_capacity(m, int64_t{1} << 50));
+
+    // Spacing 1.5 with support 2: the six face neighbors link, 3e6 pairs.
+    for (int i = 0; i < n; ++i)
+        m.db.x[i] = {1.5 * (i % 100), 1.5 * (i / 100 % 100), 1.5 * (i / 10000)};
+    ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
+    EXPECT_EQ(m.neighbor.neighbor_total_links, 6 * int64_t{n} - 6 * 100 * 100);
+    EXPECT_LE(link_buffer_bytes(m), budget);
+    expect_matches_reference(m, m.db.x, m.db.h);
+}
+
+// Ten million coincident particles against the default budget (half the
+// physical memory): the search stops once the links pass it, after about a
+// third of the budget is written (the forward runs), instead of swapping.
+TEST(SphNeighborBudget, DefaultBudgetStopsTenMillionCoincidentParticles) {
+#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
+    GTEST_SKIP() << "writes a few GiB: optimized builds without sanitizers only";
+#else
+    constexpr int n = 10000000;
+    Model m;
+    m.db.npart = n;
+    m.db.x.assign(n, Vec3{0.0, 0.0, 0.0});
+    m.db.h.assign(n, 1.0);
+    ASSERT_EQ(m.neighbor.link_memory_limit, 0);
+    expect_storage_failure(m, sph_neighbor_rebuild(m));
+#endif
+}
+
+// Random models at their exact need (12 bytes per pair) succeed bit for bit
+// as the literal search, one byte less fails; both scans, with dense clusters
+// so that the last particles' candidates reach far past the room left.
+TEST(SphNeighborBudget, ExactNeedSucceedsAndOneByteLessFails) {
+    std::mt19937_64 rng(777);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 12; ++trial) {
+        SCOPED_TRACE(testing::Message() << "trial " << trial);
+        const int n = 200 + static_cast<int>(unit(rng) * 1800);
+        const double extent = trial % 3 == 0 ? 1.0 : 4.0;  // one cell, or a few dense ones
+        std::vector<Vec3> x(n);
+        std::vector<double> h(n);
+        for (int i = 0; i < n; ++i) {
+            x[i] = {unit(rng) * extent, unit(rng) * extent, unit(rng) * extent};
+            h[i] = 0.2 + 0.4 * unit(rng);
+        }
+        Model m;
+        set_particles(m, x, h);
+        m.neighbor.allow_vector_scan = trial % 2 == 0;
+        ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
+        const int64_t links = m.neighbor.neighbor_total_links;
+        ASSERT_GT(links, 0);
+        ASSERT_EQ(links % 2, 0);
+        const int64_t need = links / 2 * bytes_per_pair;
+
+        m.neighbor.link_memory_limit = need - 1;
+        expect_storage_failure(m, sph_neighbor_rebuild(m));
+        // The capacity check still comes first where both are exceeded.
+        EXPECT_EQ(sph_neighbor_rebuild_with_capacity(m, links - 1), sph_error_argument);
+        EXPECT_EQ(m.error.last_error_message, "neighbor table capacity is too small");
+        expect_storage_failure(m, sph_neighbor_rebuild_with_capacity(m, links));
+
+        m.neighbor.link_memory_limit = need;
+        ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
+        expect_matches_reference(m, x, h);
+        EXPECT_LE(link_buffer_bytes(m), need);
+        ASSERT_EQ(sph_neighbor_rebuild_with_capacity(m, links), sph_success);
+        expect_matches_reference(m, x, h);
+    }
+}
+
+TEST(SphNeighborBudget, ExtremeBudgets) {
+    const std::vector<Vec3> x = {{0.0, 0.0, 0.0}, {0.5, 0.0, 0.0}, {9.0, 0.0, 0.0}};
+    const std::vector<double> h = {1.0, 1.0, 1.0};
+    Model m;
+    set_particles(m, x, h);
+    // The largest budget: no overflow in the limits derived from it.
+    m.neighbor.link_memory_limit = std::numeric_limits<int64_t>::max();
+    ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
+    expect_matches_reference(m, x, h);
+    // Less than one pair: a single link fails, a model without links succeeds.
+    m.neighbor.link_memory_limit = bytes_per_pair - 1;
+    expect_storage_failure(m, sph_neighbor_rebuild(m));
+    m.db.x[1].x = 5.0;
+    ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
+    EXPECT_EQ(m.neighbor.neighbor_total_links, 0);
+    // 0 and negative budgets mean the default, which a small model fits.
+    m.db.x[1].x = 0.5;
+    for (const int64_t limit : {int64_t{0}, int64_t{-1}}) {
+        m.neighbor.link_memory_limit = limit;
+        ASSERT_EQ(sph_neighbor_rebuild(m), sph_success);
+        expect_matches_reference(m, x, h);
+    }
 }
 
 TEST(SphNeighbor, CellCoordinateClampsAndSendsNaNToTheFirstCell) {
