@@ -199,3 +199,27 @@ TEST_F(ApiDeck, InfiniteStepIsRefused) {
     EXPECT_EQ(time, 0.0);
     EXPECT_EQ(step, 0);
 }
+
+// A deck whose particles all sit at one point would need links beyond any
+// memory: the build fails with status 5 and leaves no model to step.
+TEST_F(ApiDeck, CoincidentParticlesFailTheBuildWithStatusFive) {
+    std::string deck = "*NODE\n";
+    for (int id = 1; id <= 20000; ++id) deck += std::to_string(id) + ", 0.5, 0.5, 0.5\n";
+    deck +=
+        "*NSET, NSET=ALL, GENERATE\n1, 20000\n"
+        "*MATERIAL, NAME=Steel, TYPE=SOLID\n*SOLID SECTION, NSET=ALL, MATERIAL=Steel\n"
+        "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=10\n";
+    TempDeck coincident(deck);
+    // 2 * 10^8 pairs would need 2.4 GB; the budget here is 16 MiB (and back
+    // to the machine's when the test ends, however it ends).
+    struct Budget {
+        Budget() { sph_api_model().neighbor.link_memory_limit = int64_t{16} << 20; }
+        ~Budget() { sph_api_model().neighbor.link_memory_limit = 0; }
+    } budget;
+    ASSERT_EQ(velunor_read_inp(coincident.path().c_str()), 0);
+    int code = 0;
+    EXPECT_EQ(velunor_build_model(), 5);
+    EXPECT_EQ(last_error_message(code), "failed to allocate neighbor storage");
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(velunor_run_explicit(), 2);
+}
