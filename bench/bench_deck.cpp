@@ -22,14 +22,26 @@ namespace {
 
 constexpr double lattice_spacing = 0.01;
 
+// The two decks: a water setup whose section covers the first nodes through a
+// listed set (every other particle carries material 1, the water material,
+// by default; a listed set holds at most 512 members), or one sectioned
+// through a generated set of every node with an initial velocity on the same
+// set, the shape of a real model of a million particles.
+enum class DeckKind { listed_set, generated_set };
+
+std::filesystem::path deck_path(DeckKind kind, int n) {
+    const char* stem =
+        kind == DeckKind::listed_set ? "velunor_bench_deck_" : "velunor_bench_deck_generated_";
+    return std::filesystem::temp_directory_path() /
+           (stem + std::to_string(::getpid()) + "_" + std::to_string(n) + ".inp");
+}
+
 // Writes the deck for `n` nodes once per process and returns its path.
-const std::string& deck_for(int n) {
-    static std::map<int, std::string> paths;
-    auto found = paths.find(n);
+const std::string& deck_for(int n, DeckKind kind = DeckKind::listed_set) {
+    static std::map<std::pair<int, DeckKind>, std::string> paths;
+    auto found = paths.find({n, kind});
     if (found != paths.end()) return found->second;
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("velunor_bench_deck_" + std::to_string(::getpid()) + "_" + std::to_string(n) + ".inp");
+    const std::filesystem::path path = deck_path(kind, n);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     int side = static_cast<int>(std::ceil(std::cbrt(static_cast<double>(n))));
     std::fprintf(f, "*HEADING\nwater lattice of %d nodes\n*NODE\n", n);
@@ -43,9 +55,12 @@ const std::string& deck_for(int n) {
             }
         }
     }
-    // Every particle carries material 1 (the water material) by default; the
-    // section covers the first nodes, as a set holds at most 512 members.
-    std::fprintf(f, "*NSET, NSET=WET\n1, 2, 3, 4, 5, 6, 7, 8\n");
+    if (kind == DeckKind::listed_set) {
+        std::fprintf(f, "*NSET, NSET=WET\n1, 2, 3, 4, 5, 6, 7, 8\n");
+    } else {
+        std::fprintf(f, "*NSET, NSET=WET, GENERATE\n1, %d, 1\n", n);
+        std::fprintf(f, "*INITIAL CONDITIONS, TYPE=VELOCITY\nWET, 1, 2.0\n");
+    }
     std::fprintf(f, "*MATERIAL, NAME=Water, TYPE=WATER\n*DENSITY\n1000.0\n");
     std::fprintf(f, "*FLUID SECTION, NSET=WET, MATERIAL=Water\n");
     std::fprintf(f, "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=1000\n");
@@ -55,47 +70,9 @@ const std::string& deck_for(int n) {
                  " ETA2=0.01\n");
     std::fprintf(f, "*VELUNOR PARTICLE CONTROL, H=%.6f, MASS=1e-3, VOLUME=1e-6\n",
                  1.3 * lattice_spacing);
-    std::fprintf(f, "*VELUNOR BODY FORCE, Z=-9.81\n");
+    if (kind == DeckKind::listed_set) std::fprintf(f, "*VELUNOR BODY FORCE, Z=-9.81\n");
     std::fclose(f);
-    return paths.emplace(n, path.string()).first->second;
-}
-
-// A water lattice of `n` nodes sectioned through one generated node set that
-// holds every node, with an initial velocity on the same set: the shape of a
-// real model of a million particles.
-const std::string& generated_set_deck_for(int n) {
-    static std::map<int, std::string> paths;
-    auto found = paths.find(n);
-    if (found != paths.end()) return found->second;
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("velunor_bench_deck_generated_" + std::to_string(::getpid()) +
-                                  "_" + std::to_string(n) + ".inp");
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    int side = static_cast<int>(std::ceil(std::cbrt(static_cast<double>(n))));
-    std::fprintf(f, "*NODE\n");
-    int id = 0;
-    for (int k = 0; k < side && id < n; ++k) {
-        for (int j = 0; j < side && id < n; ++j) {
-            for (int i = 0; i < side && id < n; ++i) {
-                ++id;
-                std::fprintf(f, "%d, %.6f, %.6f, %.6f\n", id, i * lattice_spacing,
-                             j * lattice_spacing, k * lattice_spacing);
-            }
-        }
-    }
-    std::fprintf(f, "*NSET, NSET=ALL_WATER, GENERATE\n1, %d, 1\n", n);
-    std::fprintf(f, "*MATERIAL, NAME=Water, TYPE=WATER\n*DENSITY\n1000.0\n");
-    std::fprintf(f, "*FLUID SECTION, NSET=ALL_WATER, MATERIAL=Water\n");
-    std::fprintf(f, "*INITIAL CONDITIONS, TYPE=VELOCITY\nALL_WATER, 1, 2.0\n");
-    std::fprintf(f, "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=1000\n");
-    std::fprintf(f, "*VELUNOR EOS, TYPE=TAIT, MATERIAL=Water, RHO0=1000, C0=1480, GAMMA=7\n");
-    std::fprintf(f,
-                 "*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=Water, ALPHA=0.1, BETA=0,"
-                 " ETA2=0.01\n");
-    std::fprintf(f, "*VELUNOR PARTICLE CONTROL, H=%.6f, MASS=1e-3, VOLUME=1e-6\n",
-                 1.3 * lattice_spacing);
-    std::fclose(f);
-    return paths.emplace(n, path.string()).first->second;
+    return paths.emplace(std::pair{n, kind}, path.string()).first->second;
 }
 
 double peak_rss_mb() {
@@ -172,7 +149,7 @@ void BM_DeckReadAndBuild(benchmark::State& state) {
 //   bench_deck --benchmark_filter=GeneratedSet/1000000
 void BM_GeneratedSetDeckReadAndBuild(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
-    const std::string& path = generated_set_deck_for(n);
+    const std::string& path = deck_for(n, DeckKind::generated_set);
     int sectioned = 0;
     for (auto _ : state) {
         auto m = fresh_model();
@@ -211,11 +188,8 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     std::error_code ec;
     for (int n : {10000, 100000, 1000000}) {
-        for (const char* kind : {"velunor_bench_deck_", "velunor_bench_deck_generated_"}) {
-            std::filesystem::remove(std::filesystem::temp_directory_path() /
-                                        (kind + std::to_string(::getpid()) + "_" +
-                                         std::to_string(n) + ".inp"),
-                                    ec);
+        for (DeckKind kind : {DeckKind::listed_set, DeckKind::generated_set}) {
+            std::filesystem::remove(deck_path(kind, n), ec);
         }
     }
     return 0;

@@ -60,6 +60,18 @@ inline int read_text(Model& m, std::string_view text, std::string* path_out = nu
     return sph_input_read(m, deck.path());
 }
 
+// Reads `text`; expects `code` and "path:line: message" (no prefix when line is 0).
+inline void expect_read_error(std::string_view text, int code, int line, std::string_view message) {
+    auto m = fresh_model();
+    std::string path;
+    EXPECT_EQ(read_text(*m, text, &path), code) << text;
+    std::string expected = line > 0
+                               ? path + ":" + std::to_string(line) + ": " + std::string(message)
+                               : std::string(message);
+    EXPECT_EQ(m->error.last_error_message, expected) << text;
+    EXPECT_EQ(m->error.last_error_code, code) << text;
+}
+
 // A complete water deck: two nodes in a node set, one water material, a
 // section, time control, equation of state and particle control.
 inline constexpr std::string_view water_deck = R"(*HEADING

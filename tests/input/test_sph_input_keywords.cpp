@@ -16,16 +16,8 @@ namespace {
 
 constexpr std::string_view one_node = "*NODE\n1, 0, 0, 0\n";
 
-// Reads `text`; expects `code` and "path:line: message" (no prefix when line is 0).
 void expect_error(std::string_view text, int code, int line, std::string_view message) {
-    auto m = fresh_model();
-    std::string path;
-    EXPECT_EQ(read_text(*m, text, &path), code) << text;
-    std::string expected = line > 0
-                               ? path + ":" + std::to_string(line) + ": " + std::string(message)
-                               : std::string(message);
-    EXPECT_EQ(m->error.last_error_message, expected) << text;
-    EXPECT_EQ(m->error.last_error_code, code) << text;
+    deck_test::expect_read_error(text, code, line, message);
 }
 
 std::string with_node(std::string_view rest) {

@@ -197,15 +197,8 @@ TEST(GeneratedSets, MembersEqualTheListedEquivalent) {
 TEST(GeneratedSets, Errors) {
     const std::string nodes = "*NODE\n1, 0, 0, 0\n";
     const auto fails = [&](std::string_view data, int code, int line, std::string_view message) {
-        auto m = fresh_model();
-        std::string path;
-        EXPECT_EQ(read_text(*m, nodes + "*NSET, NSET=G, GENERATE\n" + std::string(data), &path),
-                  code)
-            << data;
-        const std::string expected =
-            line > 0 ? path + ":" + std::to_string(line) + ": " + std::string(message)
-                     : std::string(message);
-        EXPECT_EQ(m->error.last_error_message, expected) << data;
+        deck_test::expect_read_error(nodes + "*NSET, NSET=G, GENERATE\n" + std::string(data), code,
+                                     line, message);
     };
     fails("1, 10, 0\n", 4, 4, "*NSET GENERATE increment must be positive");
     fails("1, 10, -2\n", 4, 4, "*NSET GENERATE increment must be positive");
