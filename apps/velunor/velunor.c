@@ -74,16 +74,18 @@ static int report(int status) {
     return exit_failure;
 }
 
-/* A step that blew the model up (a non-finite particle, or a density driven
- * to zero or below, which no deck can start with) is reported in the words a
- * user acts on, with the library's own message after it. */
+/* A step that blew the model up (a non-finite particle, a density driven to
+ * zero or below, which no deck can start with, or particles flung so far
+ * apart that no neighbor grid spans them) is reported in the words a user
+ * acts on, with the library's own message after it. */
 static int report_run_failure(int status) {
     char message[300];
     int code = 0;
     if (status == VELUNOR_REJECTED ||
         velunor_get_last_error(&code, message, (int)sizeof message) != 0 ||
         (strstr(message, "non-finite") == NULL &&
-         strstr(message, "density must be positive") == NULL)) {
+         strstr(message, "density must be positive") == NULL &&
+         strstr(message, "neighbor grid has too many cells") == NULL)) {
         return report(status);
     }
     double time = 0.0;
