@@ -7,6 +7,7 @@
 #include "core/sph_error.hpp"
 #include "core/sph_log.hpp"
 #include "database/sph_database.hpp"
+#include "gas/sph_gas.hpp"
 #include "input/sph_input_reader.hpp"
 #include "interface/sph_api_state.hpp"
 #include "material/sph_material.hpp"
@@ -26,5 +27,6 @@ struct Model {
     NeighborState neighbor;
     InputState input;
     WaterState water;
+    GasState gas;  // its sources are gas.sources
     PvdState pvd;
 };

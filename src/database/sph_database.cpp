@@ -92,8 +92,14 @@ void sph_db_clear_water_diagnostics(DbState& db) {
     db.water = WaterDiagnostics{};
 }
 
+// The previous radius and centre carry the bubble history across clears; the
+// gas module's reset forgets them.
 void sph_db_clear_gas_diagnostics(DbState& db) {
+    const double previous_radius = db.gas.gas_previous_equivalent_radius;
+    const Vec3 previous_center = db.gas.gas_previous_center;
     db.gas = GasDiagnostics{};
+    db.gas.gas_previous_equivalent_radius = previous_radius;
+    db.gas.gas_previous_center = previous_center;
 }
 
 void sph_db_clear_solid_diagnostics(DbState& db) {

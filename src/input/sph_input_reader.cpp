@@ -298,9 +298,10 @@ int register_material(Model& m, std::string_view line) {
     in.active_material_name = name;
     std::string type = option_or(line, "TYPE", "UNSPECIFIED");
     if (int status = sph_db_add_material(m, name, type)) return status;
-    // Every module with a material table is offered the material; the gas,
+    // Every module with a material table is offered the material; the
     // explosive, solid and shell tables join here when those modules exist.
     sph_water_note_material(m.water, name, type);
+    sph_gas_note_material(m, name, type);
     return sph_success;
 }
 
@@ -425,25 +426,42 @@ int parse_water_eos(Model& m, std::string_view line) {
     return sph_water_set_eos(m, type, material, rho0, c0, gamma, p0, b, has_b);
 }
 
-// The options of each gas equation of state are read and checked here; the
-// values reach the gas module once it is part of the library.
+// The upper-cased TYPE selects which options are read; every value starts
+// at 0, and the gas module rejects a TYPE it does not know.
 int parse_gas_eos(Model& m, std::string_view line) {
-    std::string upper_type = sph_inp_upper(sph_input_get_option(line, "TYPE"));
+    std::string_view type = sph_input_get_option(line, "TYPE");
+    std::string_view material = sph_input_get_option(line, "MATERIAL");
+    std::string upper_type = sph_inp_upper(type);
     auto has = [&](std::string_view word) { return upper_type.find(word) != std::string::npos; };
-    double value = 0.0;
-    auto required = [&](std::initializer_list<std::string_view> names) {
-        for (std::string_view name : names) {
-            if (int status = sph_input_get_required_real(m, line, name, value)) return status;
+    double rho0 = 0.0, gamma = 0.0, e0 = 0.0, p0 = 0.0, a = 0.0, b = 0.0, r1 = 0.0, r2 = 0.0,
+           omega = 0.0, pinf = 0.0;
+    struct Required {
+        std::string_view name;
+        double* value;
+    };
+    auto required = [&](std::initializer_list<Required> options) {
+        for (const Required& o : options) {
+            if (int status = sph_input_get_required_real(m, line, o.name, *o.value)) return status;
         }
         return sph_success;
     };
+    int status = sph_success;
     if (upper_type.empty() || has("IDEAL_GAS")) {
-        if (int status = required({"GAMMA", "E0"})) return status;
-        return sph_input_get_optional_real(m, line, "P0", value);
+        status = required({{"GAMMA", &gamma}, {"E0", &e0}});
+        if (status == sph_success) status = sph_input_get_optional_real(m, line, "P0", p0);
+    } else if (has("JWL")) {
+        status = required({{"RHO0", &rho0},
+                           {"A", &a},
+                           {"B", &b},
+                           {"R1", &r1},
+                           {"R2", &r2},
+                           {"OMEGA", &omega},
+                           {"E0", &e0}});
+    } else if (has("STIFFENED_GAS")) {
+        status = required({{"RHO0", &rho0}, {"GAMMA", &gamma}, {"E0", &e0}, {"PINF", &pinf}});
     }
-    if (has("JWL")) return required({"RHO0", "A", "B", "R1", "R2", "OMEGA", "E0"});
-    if (has("STIFFENED_GAS")) return required({"RHO0", "GAMMA", "E0", "PINF"});
-    return sph_success;
+    if (status != sph_success) return status;
+    return sph_gas_set_eos(m, type, material, rho0, gamma, e0, p0, a, b, r1, r2, omega, pinf);
 }
 
 int parse_eos(Model& m, std::string_view line) {
@@ -468,8 +486,8 @@ int parse_particle_control(Model& m, std::string_view line) {
     if (int status = sph_input_get_required_real(m, line, "H", h)) return status;
     if (int status = sph_input_get_required_real(m, line, "MASS", mass)) return status;
     if (int status = sph_input_get_required_real(m, line, "VOLUME", volume)) return status;
-    // The gas module receives the same values after the water module once it exists.
-    return sph_water_set_particle_control(m, h, mass, volume);
+    if (int status = sph_water_set_particle_control(m, h, mass, volume)) return status;
+    return sph_gas_set_particle_control(m, h, mass, volume);
 }
 
 int parse_body_force(Model& m, std::string_view line) {
@@ -477,8 +495,9 @@ int parse_body_force(Model& m, std::string_view line) {
     if (int status = sph_input_get_optional_real(m, line, "X", force.x)) return status;
     if (int status = sph_input_get_optional_real(m, line, "Y", force.y)) return status;
     if (int status = sph_input_get_optional_real(m, line, "Z", force.z)) return status;
-    // The gas and solid modules receive the vector after the water module once they exist.
-    return sph_water_set_body_force(m, force);
+    // The solid module receives the vector after the gas module once it exists.
+    if (int status = sph_water_set_body_force(m, force)) return status;
+    return sph_gas_set_body_force(m, force);
 }
 
 // Phrases whose receiving modules are not part of the library yet: accepted
@@ -811,9 +830,11 @@ int sph_input_build_model(Model& m) {
     if (int status = sph_db_build_coupling_regions(m)) return status;
     // Solid and shell state are built here once those modules exist.
     if (int status = sph_water_apply_initial_conditions(m)) return status;
-    // Gas initial conditions, the explosive build and the blast loads follow,
-    // then the warning counts of unbound gas, explosive, solid and shell
-    // materials, unused orientations and unused blast regions, then the solid
-    // reference state and diagnostics, once those modules exist.
+    if (int status = sph_gas_apply_initial_conditions(m)) return status;
+    // The explosive build and the blast loads come here once those modules
+    // exist, then the warning counts of unbound materials (gas, then
+    // explosive, solid and shell), unused orientations and unused blast
+    // regions, then the solid reference state and diagnostics.
+    m.input.input_warning_count += sph_gas_count_unbound_materials(m);
     return sph_neighbor_rebuild(m);
 }

@@ -49,6 +49,7 @@ int sph_initialize(Model& m) {
     sph_particle_initialize(m.particle);
     sph_material_initialize(m.material);
     sph_water_initialize(m.water);
+    sph_gas_initialize(m);
     sph_output_reset_pvd(m.pvd);
     sph_api_state_set_initialized(m.api, true);
     sph_api_state_set_model_built(m.api, false);
@@ -62,6 +63,7 @@ int sph_finalize(Model& m) {
     sph_particle_reset(m.particle);
     sph_material_reset(m.material);
     sph_water_reset(m.water);
+    sph_gas_reset(m);
     sph_output_reset_pvd(m.pvd);
     (void)sph_log_close(m.log, m.error);
     sph_api_state_set_initialized(m.api, false);
@@ -93,6 +95,7 @@ static void reset_deck_modules(Model& m) {
     sph_db_free(m.db);
     sph_neighbor_free(m.neighbor);
     sph_water_initialize(m.water);
+    sph_gas_initialize(m);  // its table, sources and bubble history
 }
 
 int sph_read_inp(Model& m, std::string_view filename) {
@@ -275,7 +278,7 @@ int sph_get_gas_summary(Model& m, double& volume, Vec3& center, double& mean_pre
     mean_pressure = 0.0;
     max_pressure = 0.0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_gas_summary");
+    return sph_gas_get_summary(m, volume, center, mean_pressure, max_pressure);
 }
 
 int sph_get_gas_bubble_metrics(Model& m, double& equivalent_radius, double& radius_rate,
@@ -284,7 +287,8 @@ int sph_get_gas_bubble_metrics(Model& m, double& equivalent_radius, double& radi
     radius_rate = 0.0;
     center = Vec3{};
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_gas_bubble_metrics");
+    sph_gas_get_bubble_metrics(m, equivalent_radius, radius_rate, center);
+    return sph_success;
 }
 
 int sph_get_gas_dt_limits(Model& m, double& dt_cfl, double& dt_accel, double& dtcrit) {
@@ -292,7 +296,7 @@ int sph_get_gas_dt_limits(Model& m, double& dt_cfl, double& dt_accel, double& dt
     dt_accel = 0.0;
     dtcrit = 0.0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_gas_dt_limits");
+    return sph_gas_estimate_dt_limits(m, dt_cfl, dt_accel, dtcrit);
 }
 
 int sph_get_gas_extended_summary(Model& m, double& mass, Vec3& momentum,
@@ -303,7 +307,7 @@ int sph_get_gas_extended_summary(Model& m, double& mass, Vec3& momentum,
     density_range.fill(0.0);
     dt_limits.fill(0.0);
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_gas_extended_summary");
+    return sph_gas_get_extended_summary(m, mass, momentum, density_range, dt_limits);
 }
 
 int sph_get_gas_source_summary(Model& m, double& mass_source, Vec3& momentum_source,
@@ -312,7 +316,7 @@ int sph_get_gas_source_summary(Model& m, double& mass_source, Vec3& momentum_sou
     momentum_source = Vec3{};
     energy_source = 0.0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_gas_source_summary");
+    return sph_gas_get_source_summary(m, mass_source, momentum_source, energy_source);
 }
 
 // ---------------------------------------------------------------------------

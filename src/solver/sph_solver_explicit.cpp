@@ -6,6 +6,7 @@
 
 #include "core/sph_error.hpp"
 #include "core/sph_model.hpp"
+#include "gas/sph_gas.hpp"
 #include "output/sph_output_csv.hpp"
 #include "particle/sph_neighbor.hpp"
 #include "water/sph_water.hpp"
@@ -81,22 +82,35 @@ int advance_particles(Model& m, double dt) {
     //   blast loads cleared (later)
     if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
     if (const int st = sph_water_update_pressure(m); st != 0) return st;
-    //   gas pressure (later); blast loads at the current time (later)
+    if (const int st = sph_gas_update_pressure(m); st != 0) return st;
+    //   blast loads at the current time (later)
 
     // Water density rate; the acceleration comes with it when the fused pair
     // pass can take it (nothing between here and the water acceleration reads
-    // or writes what that pass does).
+    // or writes what that pass does: the gas passes touch only gas particles'
+    // rates and accelerations).
     bool water_acceleration_done = false;
     if (const int st = sph_water_compute_density_rate_and_acceleration(m, water_acceleration_done);
         st != 0) {
         return st;
     }
-    //   gas density rate (later)
+    // The gas density rate and acceleration in one pass when neither can fail,
+    // at the place of the gas acceleration (no failure can then come between);
+    // otherwise the two plain passes at their own places.
+    const bool gas_fused = sph_gas_pair_pass_ready(m);
+    if (!gas_fused) {
+        if (const int st = sph_gas_compute_density_rate(m); st != 0) return st;
+    }
     if (!water_acceleration_done) {
         if (const int st = sph_water_compute_acceleration(m); st != 0) return st;
     }
-    //   gas and solid accelerations, blast loads and coupling imports added to
-    //   them, prescribed coupling motion before the update (later)
+    if (gas_fused) {
+        sph_gas_compute_density_rate_and_acceleration(m);
+    } else if (const int st = sph_gas_compute_acceleration(m); st != 0) {
+        return st;
+    }
+    //   solid accelerations, blast loads and coupling imports added to them,
+    //   prescribed coupling motion before the update (later)
 
     // A blown-up step fails here, naming where, instead of running on with
     // NaN until some unrelated check trips; time and step stay where they were.
@@ -108,10 +122,13 @@ int advance_particles(Model& m, double dt) {
     }
 
     //   prescribed coupling motion after the update, coupling imports consumed,
-    //   explosive burn to current time + dt, gas sources, blast loads at
-    //   current time + dt, solid material state (later)
+    //   explosive burn to current time + dt (later)
+    // The gas pressure after a step follows the end-of-step density and energy.
+    if (const int st = sph_gas_apply_sources_explicit(m, dt); st != 0) return st;
+    //   blast loads at current time + dt, solid material state (later)
     if (const int st = sph_water_update_diagnostics(m); st != 0) return st;
-    //   gas and solid diagnostics (later)
+    if (const int st = sph_gas_update_diagnostics(m); st != 0) return st;
+    //   solid diagnostics (later)
     return sph_success;
 }
 
@@ -154,8 +171,16 @@ int sph_solver_phase_dt(Model& m, double& dtcrit) {
     const double inner = dt_viscous < dt_accel ? dt_viscous : dt_accel;
     const double water_limit = inner < dt_cfl ? inner : dt_cfl;
     dtcrit = water_limit > 0.0 ? water_limit : 0.0;
-    // Gas, explosive and solid limits join here in that order: each replaces
-    // dtcrit when it is positive and dtcrit is not positive or larger.
+    // Each further limit (gas, then explosive and solid once they exist)
+    // replaces dtcrit when it is positive and dtcrit is not positive or larger.
+    const auto combine = [&dtcrit](double limit) {
+        if (limit > 0.0 && (dtcrit <= 0.0 || dtcrit > limit)) dtcrit = limit;
+    };
+    double gas_cfl = 0.0, gas_accel = 0.0, gas_limit = 0.0;
+    if (const int st = sph_gas_estimate_dt_limits(m, gas_cfl, gas_accel, gas_limit); st != 0) {
+        return st;
+    }
+    combine(gas_limit);
     dtcrit = safety * dtcrit;
     return sph_success;
 }

@@ -522,11 +522,11 @@ typedef long long pair_mask __attribute__((vector_size(pair_lanes * sizeof(long 
         const pair_vec r2 = rx * rx + ry * ry + rz * rz;
         const pair_vec r = sqrt_lanes(r2);
         const pair_vec q = r / h;
-        const pair_vec dwdr = sph_water_wendland_dwdr(q, h, in.fac);
+        const pair_vec dwdr = sph_wendland_c2_dwdr(q, h, in.fac);
         const pair_mask zero = (r <= 0.0) | (q >= 2.0);
-        const pair_vec gx = zero ? zero_vec : sph_water_wendland_component(rx, dwdr, r);
-        const pair_vec gy = zero ? zero_vec : sph_water_wendland_component(ry, dwdr, r);
-        const pair_vec gz = zero ? zero_vec : sph_water_wendland_component(rz, dwdr, r);
+        const pair_vec gx = zero ? zero_vec : sph_wendland_c2_component(rx, dwdr, r);
+        const pair_vec gy = zero ? zero_vec : sph_wendland_c2_component(ry, dwdr, r);
+        const pair_vec gz = zero ? zero_vec : sph_wendland_c2_component(rz, dwdr, r);
         store_lanes(col + col_d * stride + k, m * (vx * gx + vy * gy + vz * gz));
         const pair_vec cp = m * (in.p_term_i + load_lanes(at + col_por * stride));
         store_lanes(col + col_px * stride + k, cp * gx);
@@ -618,7 +618,7 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
         in.h_i = ri.h;
         in.rho_i = ri.rho;
         in.p_term_i = ri.p_over_rho2;
-        in.fac = sph_water_wendland_factor(ri.h);
+        in.fac = sph_wendland_c2_factor(ri.h);
 
         // Gather the active water neighbors in stored order.
         int count = 0;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/sph_vec3.hpp"
+#include "particle/sph_kernel_wendland.hpp"
 #include "water/sph_water.hpp"
 
 // Tait equation of state (parameters already checked).
@@ -33,43 +34,4 @@ template <class T>
     return (w.water_visc_beta * (mu * mu) - w.water_visc_alpha * w.water_c0 * mu) / rho_bar;
 }
 
-// The Wendland C2 kernel gradient of sph_kernel_gradient (type 1) for a
-// smoothing length h > 0, in pieces the step's vectorized pair pass uses one
-// by one: the normalisation `fac` = 21 / (16 pi h^3), computed once per
-// particle; dW/dr at q = r / h; whether the gradient is zero; one component.
-// They repeat the kernel module's arithmetic operation for operation, so the
-// results are the same bits; a test compares the two on random input.
-inline double sph_water_wendland_factor(double h) {
-    return 21.0 / (50.26548245743669 * (h * h * h));
-}
-
-template <class T>
-[[gnu::always_inline]] inline T sph_water_wendland_dwdr(T q, double h, double fac) {
-    const T b = 1.0 - q / 2.0;
-    return -fac * 5.0 * q * (b * b * b) / h;
-}
-
 #pragma GCC diagnostic pop
-
-// Zero gradient: coincident particles or outside the support (NaN is neither).
-inline bool sph_water_wendland_zero(double r, double q) {
-    return r <= 0.0 || q >= 2.0;
-}
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-template <class T>
-[[gnu::always_inline]] inline T sph_water_wendland_component(T r_k, T dwdr, T r) {
-    return r_k * dwdr / r;
-}
-#pragma GCC diagnostic pop
-
-inline Vec3 sph_water_wendland_gradient(const Vec3& rij, double h, double fac) {
-    const double r = std::sqrt(dot(rij, rij));
-    const double q = r / h;
-    if (sph_water_wendland_zero(r, q)) return Vec3{};
-    const double dwdr = sph_water_wendland_dwdr(q, h, fac);
-    return Vec3{sph_water_wendland_component(rij.x, dwdr, r),
-                sph_water_wendland_component(rij.y, dwdr, r),
-                sph_water_wendland_component(rij.z, dwdr, r)};
-}

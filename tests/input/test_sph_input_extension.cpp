@@ -80,20 +80,52 @@ TEST(InputEos, TaitLinesGoToTheWaterModule) {
 
 TEST(InputEos, GasLinesReadTheirOptions) {
     auto m = fresh_model();
-    EXPECT_EQ(read_line(*m, "*VELUNOR EOS, TYPE=IDEAL_GAS, GAMMA=1.4, E0=2.5e5"), 0);
+    ASSERT_EQ(read_text(*m,
+                        "*NODE\n1, 0, 0, 0\n"
+                        "*MATERIAL, NAME=Air, TYPE=GAS\n*DENSITY\n1.2\n"
+                        "*MATERIAL, NAME=Products, TYPE=GAS\n"
+                        "*MATERIAL, NAME=Stiff, TYPE=GAS\n"
+                        "*VELUNOR EOS, TYPE=IDEAL_GAS, MATERIAL=Air, GAMMA=1.4, E0=2.5e5\n"
+                        "*VELUNOR EOS, TYPE=JWL, MATERIAL=Products, RHO0=1630, A=3.7e11, "
+                        "B=3.2e9, R1=4.15, R2=0.95, OMEGA=0.3, E0=4.3e6, GAMMA=9\n"
+                        "*VELUNOR EOS, TYPE=Stiffened_Gas, MATERIAL=Stiff, RHO0=1, GAMMA=4.4, "
+                        "E0=1, PINF=6e8\n"),
+              0)
+        << m->error.last_error_message;
     EXPECT_FALSE(m->water.water_eos_defined);
-    EXPECT_EQ(read_line(*m,
-                        "*VELUNOR EOS, TYPE=JWL, RHO0=1630, A=3.7e11, B=3.2e9, R1=4.15,"
-                        " R2=0.95, OMEGA=0.3, E0=4.3e6"),
-              0);
-    EXPECT_EQ(read_line(*m, "*VELUNOR EOS, TYPE=Stiffened_Gas, RHO0=1, GAMMA=4.4, E0=1, PINF=6e8"),
-              0);
+    ASSERT_EQ(m->gas.rows.size(), 3u);
+    const GasMaterialRow& air = m->gas.rows[0];
+    EXPECT_EQ(air.gas_material_eos_type, gas_eos_ideal);
+    EXPECT_EQ(air.gas_material_gamma, 1.4);
+    EXPECT_EQ(air.gas_material_energy_default, 2.5e5);
+    EXPECT_EQ(air.gas_material_rho0, 1.2);  // the ideal gas takes its *DENSITY
+    const GasMaterialRow& products = m->gas.rows[1];
+    EXPECT_EQ(products.gas_material_eos_type, gas_eos_jwl);
+    EXPECT_EQ(products.gas_material_jwl_a, 3.7e11);
+    EXPECT_EQ(products.gas_material_jwl_r2, 0.95);
+    EXPECT_EQ(products.gas_material_jwl_omega, 0.3);
+    EXPECT_EQ(products.gas_material_gamma, 1.4);  // GAMMA is not a JWL option
+    const GasMaterialRow& stiff = m->gas.rows[2];
+    EXPECT_EQ(stiff.gas_material_eos_type, gas_eos_stiffened);
+    EXPECT_EQ(stiff.gas_material_pinf, 6e8);
+    EXPECT_EQ(m->gas.gas_eos_type, gas_eos_stiffened);  // the latest definition
+
     expect_line_error("*VELUNOR EOS, TYPE=JWL, RHO0=1, A=1, B=1, R1=1, R2=1, E0=1", 4,
                       "missing required option OMEGA");
     expect_line_error("*VELUNOR EOS, E0=1", 4, "missing required option GAMMA");
     expect_line_error("*VELUNOR EOS, GAMMA=1.4", 4, "missing required option E0");
     expect_line_error("*VELUNOR EOS, TYPE=STIFFENED_GAS, RHO0=1, GAMMA=4.4, E0=1, PINF=big", 4,
                       "invalid numeric option PINF");
+    // The options read, the gas module checks them (its messages prefixed).
+    expect_line_error("*VELUNOR EOS, GAMMA=1.4, E0=1", 4, "Gas EOS TYPE is required");
+    expect_line_error("*VELUNOR EOS, TYPE=IDEAL_GAS, GAMMA=1.4, E0=1", 4,
+                      "Gas EOS MATERIAL is required");
+    expect_line_error("*VELUNOR EOS, TYPE=VAN_DER_WAALS, MATERIAL=G", 4,
+                      "Gas EOS TYPE is not supported");
+    expect_line_error("*VELUNOR EOS, TYPE=IDEAL_GAS, MATERIAL=G, GAMMA=1, E0=1", 1,
+                      "Ideal gas gamma must be greater than one");
+    expect_line_error("*VELUNOR EOS, TYPE=IDEAL_GAS, MATERIAL=G, GAMMA=1.4, E0=1", 4,
+                      "Gas EOS references unknown material");
 }
 
 TEST(InputWaterKeywords, ViscosityParticleControlBodyForce) {

@@ -555,7 +555,7 @@ TEST(WaterFusedPass, KernelGradientMatchesTheKernelModuleBitForBit) {
         if (k % 89 == 0) r = Vec3{2.0 * h, 0.0, 0.0};
         Vec3 expected;
         ASSERT_EQ(sph_kernel_gradient(*std::make_unique<ErrorState>(), 1, r, h, expected), 0);
-        const Vec3 got = sph_water_wendland_gradient(r, h, sph_water_wendland_factor(h));
+        const Vec3 got = sph_wendland_c2_gradient(r, h, sph_wendland_c2_factor(h));
         ASSERT_TRUE(same_bits(got, expected)) << k;
     }
     // NaN separations propagate the same way.
@@ -563,8 +563,7 @@ TEST(WaterFusedPass, KernelGradientMatchesTheKernelModuleBitForBit) {
     Vec3 expected;
     ErrorState e;
     ASSERT_EQ(sph_kernel_gradient(e, 1, Vec3{nan, 0, 0}, 1.0, expected), 0);
-    const Vec3 got =
-        sph_water_wendland_gradient(Vec3{nan, 0, 0}, 1.0, sph_water_wendland_factor(1.0));
+    const Vec3 got = sph_wendland_c2_gradient(Vec3{nan, 0, 0}, 1.0, sph_wendland_c2_factor(1.0));
     EXPECT_TRUE(same_bits(got, expected));
 }
 
