@@ -460,7 +460,9 @@ int sph_gas_compute_acceleration(Model& m) {
 bool sph_gas_pair_pass_ready(Model& m) {
     const DbState& db = m.db;
     const int n = db.npart;
-    if (n <= 0) return false;
+    // Without gas materials the plain passes have nothing to sum; they need
+    // no workspace.
+    if (n <= 0 || !m.gas.gas_material_seen) return false;
     // Only a density or smoothing length that is not positive (or NaN) can
     // make the kernel gradient or the pressure force fail.
     std::vector<unsigned char>& active = m.gas.workspace.active;
@@ -592,7 +594,13 @@ int sph_gas_update_diagnostics(Model& m) {
 }
 
 int sph_gas_apply_sources_explicit(Model& m, double dt) {
-    if (const int st = sph_gas_source_apply_explicit(m, dt)) return st;
+    // A model without gas materials has no active gas and no rates: the
+    // sources would only allocate their arrays (40 bytes a particle) for a
+    // pass that changes nothing.
+    const bool no_gas = !m.gas.gas_material_seen && m.gas.sources.gas_mass_source.empty();
+    if (!no_gas) {
+        if (const int st = sph_gas_source_apply_explicit(m, dt)) return st;
+    }
     return sph_gas_update_pressure(m);
 }
 
