@@ -274,13 +274,15 @@ static void print_progress(int step, double time, double dt, double end_time, do
     fflush(stderr);
 }
 
-/* Minimum and maximum of `value` over the active water particles. */
-static int water_range(const ParticleState* s, const double* value, double* lo, double* hi) {
+/* Minimum and maximum of `value` over the active particles of one phase;
+ * returns their count. */
+static int phase_range(const ParticleState* s, int phase, const double* value, double* lo,
+                       double* hi) {
     int found = 0;
     *lo = 0.0;
     *hi = 0.0;
     for (int i = 0; i < s->count; ++i) {
-        if (s->phase[i] != VELUNOR_PHASE_WATER || s->status[i] != VELUNOR_PARTICLE_ACTIVE) continue;
+        if (s->phase[i] != phase || s->status[i] != VELUNOR_PARTICLE_ACTIVE) continue;
         if (!found || value[i] < *lo) *lo = value[i];
         if (!found || value[i] > *hi) *hi = value[i];
         ++found;
@@ -288,7 +290,75 @@ static int water_range(const ParticleState* s, const double* value, double* lo, 
     return found;
 }
 
-static int print_summary(int steps, double time, double wall) {
+static int water_range(const ParticleState* s, const double* value, double* lo, double* hi) {
+    return phase_range(s, VELUNOR_PHASE_WATER, value, lo, hi);
+}
+
+/* Square root of q >= 0 by Newton's iteration from above, which decreases
+ * until it settles within an ulp of the root (an infinite q stays infinite):
+ * the host links only the library, not the maths library. */
+static double square_root(double q) {
+    if (!(q > 0.0)) return 0.0;
+    double r = q > 1.0 ? q : 1.0;
+    for (;;) {
+        const double next = 0.5 * (r + q / r);
+        if (!(next < r)) return r;
+        r = next;
+    }
+}
+
+/* Largest distance of an active gas particle from `center`: the extent of
+ * the gas cloud. The library's bubble radius comes from the particle
+ * volumes, which stay fixed while the gas expands, so the growth a user
+ * wants to see is measured here from the positions. */
+static double gas_extent(const ParticleState* s, const double* center) {
+    double largest = 0.0; /* squared */
+    for (int i = 0; i < s->count; ++i) {
+        if (s->phase[i] != VELUNOR_PHASE_GAS || s->status[i] != VELUNOR_PARTICLE_ACTIVE) continue;
+        const double dx = s->x[3 * i] - center[0];
+        const double dy = s->x[3 * i + 1] - center[1];
+        const double dz = s->x[3 * i + 2] - center[2];
+        const double d2 = dx * dx + dy * dy + dz * dz;
+        if (d2 > largest) largest = d2;
+    }
+    return square_root(largest);
+}
+
+/* What the gas queries and the particle state say about the gas. */
+typedef struct {
+    int count;
+    double mass, momentum[3], radius, center[3], pressure_lo, pressure_hi, extent;
+} GasReport;
+
+/* Fills `g` (count 0 when the model has no active gas particle). The summary
+ * runs the diagnostics, so the bubble metrics read after it are current. */
+static int gas_report(const ParticleState* s, GasReport* g) {
+    memset(g, 0, sizeof *g);
+    double volume = 0.0, center[3], mean_pressure = 0.0, max_pressure = 0.0;
+    int status = velunor_get_gas_summary(&volume, center, &mean_pressure, &max_pressure);
+    double radius_rate = 0.0;
+    if (status == 0) status = velunor_get_gas_bubble_metrics(&g->radius, &radius_rate, g->center);
+    double density_range[2], dt_limits[3];
+    if (status == 0) {
+        status = velunor_get_gas_extended_summary(&g->mass, g->momentum, density_range, dt_limits);
+    }
+    if (status != 0) return status;
+    g->count = phase_range(s, VELUNOR_PHASE_GAS, s->pressure, &g->pressure_lo, &g->pressure_hi);
+    g->extent = gas_extent(s, g->center);
+    return 0;
+}
+
+static void print_gas_report(const GasReport* g) {
+    printf("gas mass         %.9e\n", g->mass);
+    printf("gas momentum     %.6e %.6e %.6e\n", g->momentum[0], g->momentum[1], g->momentum[2]);
+    printf("gas equiv radius %.6e\n", g->radius);
+    printf("gas centre       %.6e %.6e %.6e\n", g->center[0], g->center[1], g->center[2]);
+    printf("gas pressure     %.6e .. %.6e\n", g->pressure_lo, g->pressure_hi);
+}
+
+/* `start_extent` is the gas extent at the start of the run (ignored when the
+ * model has no gas). */
+static int print_summary(int steps, double time, double wall, double start_extent) {
     double mass = 0.0, momentum[3] = {0.0, 0.0, 0.0}, max_pressure = 0.0;
     double min_density = 0.0, max_density = 0.0;
     int status =
@@ -297,17 +367,48 @@ static int print_summary(int steps, double time, double wall) {
     ParticleState s;
     status = read_state(&s);
     if (status != 0) return report_state_failure(status);
+    GasReport gas;
+    status = gas_report(&s, &gas);
+    if (status != 0) {
+        free_state(&s);
+        return report(status);
+    }
     double p_lo, p_hi, rho_lo, rho_hi;
     const int water = water_range(&s, s.pressure, &p_lo, &p_hi);
     water_range(&s, s.rho, &rho_lo, &rho_hi);
     printf("steps            %d\n", steps);
     printf("simulated time   %.9e\n", time);
     printf("wall time        %.3f s\n", wall);
-    printf("particles        %d (water %d)\n", s.count, water);
+    if (gas.count > 0) {
+        printf("particles        %d (water %d, gas %d)\n", s.count, water, gas.count);
+    } else {
+        printf("particles        %d (water %d)\n", s.count, water);
+    }
     printf("water mass       %.9e\n", mass);
     printf("water momentum   %.6e %.6e %.6e\n", momentum[0], momentum[1], momentum[2]);
     printf("pressure range   %.6e .. %.6e\n", p_lo, p_hi);
     printf("density range    %.6e .. %.6e\n", rho_lo, rho_hi);
+    if (gas.count > 0) {
+        print_gas_report(&gas);
+        printf("gas radius (max) %.6e -> %.6e\n", start_extent, gas.extent);
+    }
+    free_state(&s);
+    return exit_ok;
+}
+
+/* The gas extent of the model as it is now; 0 without gas. The particle
+ * state is read only when the gas summary reports gas volume, so a model
+ * without gas pays nothing for it. */
+static int start_gas_extent(double* extent) {
+    *extent = 0.0;
+    double volume = 0.0, center[3], mean_pressure = 0.0, max_pressure = 0.0;
+    int status = velunor_get_gas_summary(&volume, center, &mean_pressure, &max_pressure);
+    if (status != 0) return report(status);
+    if (!(volume > 0.0)) return exit_ok;
+    ParticleState s;
+    status = read_state(&s);
+    if (status != 0) return report_state_failure(status);
+    *extent = gas_extent(&s, center);
     free_state(&s);
     return exit_ok;
 }
@@ -333,6 +434,8 @@ static int cmd_run(const char* deck, const char* output, int interval) {
     int particles = 0;
     status = velunor_get_particle_count(&particles);
     if (status != 0) return report(status);
+    double start_extent = 0.0;
+    if (start_gas_extent(&start_extent) != exit_ok) return exit_failure;
 
     const double end_time = deck_end_time(deck);
     const int live = velunor_isatty(velunor_fileno(stderr));
@@ -396,7 +499,7 @@ static int cmd_run(const char* deck, const char* output, int interval) {
         status = velunor_write_output(step, time);
         if (status != 0) return report(status);
     }
-    const int result = print_summary(step - step0, time, wall_seconds() - start);
+    const int result = print_summary(step - step0, time, wall_seconds() - start, start_extent);
     velunor_finalize();
     return result;
 }
@@ -441,6 +544,8 @@ static int cmd_info(const char* deck) {
     status = velunor_get_input_warning_count(&warnings);
     double dt = 0.0;
     if (status == 0) status = velunor_estimate_stable_dt(&dt);
+    GasReport gas;
+    if (status == 0) status = gas_report(&s, &gas);
     if (status != 0) {
         free_state(&s);
         return report(status);
@@ -463,6 +568,10 @@ static int cmd_info(const char* deck) {
     print_id_counts("sections", "section", s.section, s.count);
     printf("warnings         %d\n", warnings);
     printf("stable dt        %.6e\n", dt);
+    if (gas.count > 0) {
+        print_gas_report(&gas);
+        printf("gas radius (max) %.6e\n", gas.extent);
+    }
     free_state(&s);
     velunor_finalize();
     return exit_ok;
