@@ -7,6 +7,7 @@
 #include "core/sph_error.hpp"
 #include "core/sph_log.hpp"
 #include "database/sph_database.hpp"
+#include "explosive/sph_explosive.hpp"
 #include "gas/sph_gas.hpp"
 #include "input/sph_input_reader.hpp"
 #include "interface/sph_api_state.hpp"
@@ -28,5 +29,6 @@ struct Model {
     InputState input;
     WaterState water;
     GasState gas;  // its sources are gas.sources
+    ExplosiveState explosive;
     PvdState pvd;
 };

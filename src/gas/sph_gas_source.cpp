@@ -167,3 +167,12 @@ void sph_gas_source_reset(GasSourceState& sources) {
     sources.gas_source_totals_stale = false;
     release_arrays(sources);
 }
+
+void sph_gas_source_set_rates(GasSourceState& s, int index, double mass_rate,
+                              const Vec3& momentum_rate, double energy_rate) {
+    const std::size_t i = static_cast<std::size_t>(index);
+    s.gas_mass_source[i] = mass_rate;
+    s.gas_momentum_source[i] = momentum_rate;
+    s.gas_energy_source[i] = energy_rate;
+    s.gas_source_totals_stale = true;
+}

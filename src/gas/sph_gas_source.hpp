@@ -42,3 +42,8 @@ struct GasSourceState {
 // when they are current).
 void sph_gas_source_refresh_totals(GasSourceState& sources);
 void sph_gas_source_reset(GasSourceState& sources);
+// Sets the rates of particle `index` (0-based; the arrays must be allocated)
+// without the checks of an addition: for callers that have formed the exact
+// sum of their additions themselves (the explosive's SOURCE releases).
+void sph_gas_source_set_rates(GasSourceState& sources, int index, double mass_rate,
+                              const Vec3& momentum_rate, double energy_rate);

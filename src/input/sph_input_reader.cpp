@@ -298,10 +298,11 @@ int register_material(Model& m, std::string_view line) {
     in.active_material_name = name;
     std::string type = option_or(line, "TYPE", "UNSPECIFIED");
     if (int status = sph_db_add_material(m, name, type)) return status;
-    // Every module with a material table is offered the material; the
-    // explosive, solid and shell tables join here when those modules exist.
+    // Every module with a material table is offered the material; the solid
+    // and shell tables join here when those modules exist.
     sph_water_note_material(m.water, name, type);
     sph_gas_note_material(m, name, type);
+    sph_explosive_note_material(m, name, type);
     return sph_success;
 }
 
@@ -500,6 +501,30 @@ int parse_body_force(Model& m, std::string_view line) {
     return sph_gas_set_body_force(m, force);
 }
 
+int parse_explosive_control(Model& m, std::string_view line) {
+    std::string_view material = sph_input_get_option(line, "MATERIAL");
+    std::string_view type = sph_input_get_option(line, "TYPE");
+    std::string_view product = sph_input_get_option(line, "PRODUCT_MATERIAL");
+    std::string_view conversion = sph_input_get_option(line, "CONVERSION");
+    double velocity = 0.0, energy = 0.0, burn_time = 0.0;
+    if (int st = sph_input_get_required_real(m, line, "DETONATION_VELOCITY", velocity)) return st;
+    if (int st = sph_input_get_required_real(m, line, "ENERGY", energy)) return st;
+    if (int st = sph_input_get_required_real(m, line, "BURN_TIME", burn_time)) return st;
+    return sph_explosive_set_control(m, material, type, velocity, energy, burn_time, product,
+                                     conversion);
+}
+
+int parse_ignition(Model& m, std::string_view line) {
+    std::string_view material = sph_input_get_option(line, "MATERIAL");
+    Vec3 point;
+    double time = 0.0;
+    if (int st = sph_input_get_required_real(m, line, "X", point.x)) return st;
+    if (int st = sph_input_get_required_real(m, line, "Y", point.y)) return st;
+    if (int st = sph_input_get_required_real(m, line, "Z", point.z)) return st;
+    if (int st = sph_input_get_required_real(m, line, "TIME", time)) return st;
+    return sph_explosive_set_ignition(m, material, point, time);
+}
+
 // Phrases whose receiving modules are not part of the library yet: accepted
 // without effect, so decks that carry them already read.
 int accept_until_module_lands(Model&, std::string_view) {
@@ -524,8 +549,8 @@ int dispatch_velunor(Model& m, std::string_view line) {
         {"PARTICLE CONTROL", parse_particle_control},
         {"BODY FORCE", parse_body_force},
         {"BLAST REGION", accept_until_module_lands},
-        {"EXPLOSIVE", accept_until_module_lands},
-        {"IGNITION", accept_until_module_lands},
+        {"EXPLOSIVE", parse_explosive_control},
+        {"IGNITION", parse_ignition},
         {"SHELL DIRECTOR", accept_until_module_lands},
         {"SHELL ROTATION", accept_until_module_lands},
         {"SHELL CONTROL", accept_until_module_lands},
@@ -831,10 +856,12 @@ int sph_input_build_model(Model& m) {
     // Solid and shell state are built here once those modules exist.
     if (int status = sph_water_apply_initial_conditions(m)) return status;
     if (int status = sph_gas_apply_initial_conditions(m)) return status;
-    // The explosive build and the blast loads come here once those modules
-    // exist, then the warning counts of unbound materials (gas, then
-    // explosive, solid and shell), unused orientations and unused blast
-    // regions, then the solid reference state and diagnostics.
+    if (int status = sph_explosive_build(m)) return status;
+    // The blast loads come here once that module exists, then the warning
+    // counts of unbound materials (gas, explosive, then solid and shell),
+    // unused orientations and unused blast regions, then the solid reference
+    // state and diagnostics.
     m.input.input_warning_count += sph_gas_count_unbound_materials(m);
+    m.input.input_warning_count += sph_explosive_count_unbound_materials(m);
     return sph_neighbor_rebuild(m);
 }

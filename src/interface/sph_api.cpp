@@ -50,6 +50,7 @@ int sph_initialize(Model& m) {
     sph_material_initialize(m.material);
     sph_water_initialize(m.water);
     sph_gas_initialize(m);
+    sph_explosive_initialize(m.explosive);
     sph_output_reset_pvd(m.pvd);
     sph_api_state_set_initialized(m.api, true);
     sph_api_state_set_model_built(m.api, false);
@@ -64,6 +65,7 @@ int sph_finalize(Model& m) {
     sph_material_reset(m.material);
     sph_water_reset(m.water);
     sph_gas_reset(m);
+    sph_explosive_reset(m.explosive);
     sph_output_reset_pvd(m.pvd);
     (void)sph_log_close(m.log, m.error);
     sph_api_state_set_initialized(m.api, false);
@@ -95,7 +97,8 @@ static void reset_deck_modules(Model& m) {
     sph_db_free(m.db);
     sph_neighbor_free(m.neighbor);
     sph_water_initialize(m.water);
-    sph_gas_initialize(m);  // its table, sources and bubble history
+    sph_gas_initialize(m);                  // its table, sources and bubble history
+    sph_explosive_initialize(m.explosive);  // its table, ignitions and burn state
 }
 
 int sph_read_inp(Model& m, std::string_view filename) {
@@ -322,11 +325,10 @@ int sph_get_gas_source_summary(Model& m, double& mass_source, Vec3& momentum_sou
 // ---------------------------------------------------------------------------
 // Explosive
 
-int sph_set_ignition_point(Model& m, [[maybe_unused]] double x_value,
-                           [[maybe_unused]] double y_value, [[maybe_unused]] double z_value,
-                           [[maybe_unused]] double time_value) {
+int sph_set_ignition_point(Model& m, double x_value, double y_value, double z_value,
+                           double time_value) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_set_ignition_point");
+    return sph_explosive_set_default_ignition_point(m, Vec3{x_value, y_value, z_value}, time_value);
 }
 
 int sph_get_explosive_summary(Model& m, int& particle_count, int& reacted_count,
@@ -339,7 +341,9 @@ int sph_get_explosive_summary(Model& m, int& particle_count, int& reacted_count,
     released_totals.fill(0.0);
     detonation_time_range.fill(0.0);
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_explosive_summary");
+    sph_explosive_get_summary(m, particle_count, reacted_count, lambda_range, released_totals,
+                              detonation_time_range);
+    return sph_success;
 }
 
 int sph_get_explosive_release_balance(Model& m, std::array<double, 4>& mass_values,
@@ -349,7 +353,8 @@ int sph_get_explosive_release_balance(Model& m, std::array<double, 4>& mass_valu
     energy_values.fill(0.0);
     momentum_values.fill(0.0);
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_explosive_release_balance");
+    sph_explosive_get_release_balance(m, mass_values, energy_values, momentum_values);
+    return sph_success;
 }
 
 // ---------------------------------------------------------------------------

@@ -51,11 +51,21 @@ struct CsvModuleColumns {
     const int* coupling_motion_flag = nullptr;
 };
 
-// The explosive, solid, blast-load and coupling modules have no per-particle
-// state in the model yet, so all their columns read 0. Each module sets its
-// pointers here once its arrays exist (null while they are not allocated).
-CsvModuleColumns csv_module_columns(const Model&) {
-    return {};
+// Each module's pointers are set once its arrays exist (null while they are
+// not allocated); the solid, blast-load and coupling modules join here when
+// they have per-particle state.
+CsvModuleColumns csv_module_columns(const Model& m) {
+    CsvModuleColumns c;
+    const ExplosiveState& ex = m.explosive;
+    if (m.db.npart > 0 && ex.explosive_detonation_time.size() == std::size_t(m.db.npart)) {
+        c.explosive_detonation_time = ex.explosive_detonation_time.data();
+        c.explosive_reaction_progress = ex.explosive_reaction_progress.data();
+        c.explosive_initial_mass = ex.explosive_initial_mass.data();
+        c.explosive_remaining_mass = ex.explosive_remaining_mass.data();
+        c.explosive_released_mass = ex.explosive_released_mass.data();
+        c.explosive_released_energy = ex.explosive_released_energy.data();
+    }
+    return c;
 }
 
 inline double value_or_zero(const double* values, int i) {

@@ -121,8 +121,10 @@ int advance_particles(Model& m, double dt) {
                                  db, bad, static_cast<int>(std::min<long long>(step, INT_MAX))));
     }
 
-    //   prescribed coupling motion after the update, coupling imports consumed,
-    //   explosive burn to current time + dt (later)
+    //   prescribed coupling motion after the update, coupling imports consumed (later)
+    if (const int st = sph_explosive_advance(m, dt, m.control.current_time + dt); st != 0) {
+        return st;
+    }
     // The gas pressure after a step follows the end-of-step density and energy.
     if (const int st = sph_gas_apply_sources_explicit(m, dt); st != 0) return st;
     //   blast loads at current time + dt, solid material state (later)
@@ -171,7 +173,7 @@ int sph_solver_phase_dt(Model& m, double& dtcrit) {
     const double inner = dt_viscous < dt_accel ? dt_viscous : dt_accel;
     const double water_limit = inner < dt_cfl ? inner : dt_cfl;
     dtcrit = water_limit > 0.0 ? water_limit : 0.0;
-    // Each further limit (gas, then explosive and solid once they exist)
+    // Each further limit (gas, explosive, then solid once it exists)
     // replaces dtcrit when it is positive and dtcrit is not positive or larger.
     const auto combine = [&dtcrit](double limit) {
         if (limit > 0.0 && (dtcrit <= 0.0 || dtcrit > limit)) dtcrit = limit;
@@ -181,6 +183,9 @@ int sph_solver_phase_dt(Model& m, double& dtcrit) {
         return st;
     }
     combine(gas_limit);
+    double explosive_limit = 0.0;
+    if (const int st = sph_explosive_estimate_dt_limit(m, explosive_limit); st != 0) return st;
+    combine(explosive_limit);
     dtcrit = safety * dtcrit;
     return sph_success;
 }
