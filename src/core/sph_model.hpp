@@ -15,6 +15,9 @@
 #include "output/sph_output_vtu.hpp"
 #include "particle/sph_neighbor.hpp"
 #include "particle/sph_particle.hpp"
+#include "solid/sph_solid.hpp"
+#include "solid/sph_solid_api.hpp"
+#include "solid/sph_solid_dynamics.hpp"
 #include "water/sph_water.hpp"
 
 struct Model {
@@ -30,5 +33,6 @@ struct Model {
     WaterState water;
     GasState gas;  // its sources are gas.sources
     ExplosiveState explosive;
+    SolidState solid;
     PvdState pvd;
 };

@@ -170,8 +170,8 @@ int read_reals(Model& m, const SphCsvFields& f, int n, double* values,
 
 // *ELASTIC, *PLASTIC and *DAMAGE INITIATION go to the shell module when the
 // active material is a shell material (material_type_is_shell), else to the
-// solid module. Neither module is part of the library yet, so the checked
-// values are not stored.
+// solid module. The shell module is not part of the library yet: a shell
+// material's values are checked and not stored.
 int parse_elastic(Model& m, const SphCsvFields& f) {
     if (f.count < 2) return sph_input_set_error(m, "invalid *ELASTIC record");
     double e_mod = 0.0;
@@ -182,19 +182,29 @@ int parse_elastic(Model& m, const SphCsvFields& f) {
     if (!sph_number_read_real(f.field[1], nu)) {
         return sph_input_set_error(m, "invalid Poisson ratio");
     }
-    return sph_success;
+    if (material_type_is_shell(m, m.input.active_material_name)) return sph_success;
+    return sph_solid_set_elastic(m, m.input.active_material_name, e_mod, nu);
 }
 
 int parse_plastic(Model& m, const SphCsvFields& f) {
     double jc[8] = {};
-    return read_reals(m, f, 8, jc, "invalid Johnson-Cook plastic record",
-                      "invalid Johnson-Cook plastic value");
+    if (int st = read_reals(m, f, 8, jc, "invalid Johnson-Cook plastic record",
+                            "invalid Johnson-Cook plastic value")) {
+        return st;
+    }
+    if (material_type_is_shell(m, m.input.active_material_name)) return sph_success;
+    const SolidJohnsonCook values{jc[0], jc[1], jc[2], jc[3], jc[4], jc[5], jc[6], jc[7]};
+    return sph_solid_set_johnson_cook(m, m.input.active_material_name, values);
 }
 
 int parse_damage_initiation(Model& m, const SphCsvFields& f) {
     double d[5] = {};
-    return read_reals(m, f, 5, d, "invalid Johnson-Cook damage record",
-                      "invalid Johnson-Cook damage value");
+    if (int st = read_reals(m, f, 5, d, "invalid Johnson-Cook damage record",
+                            "invalid Johnson-Cook damage value")) {
+        return st;
+    }
+    if (material_type_is_shell(m, m.input.active_material_name)) return sph_success;
+    return sph_solid_set_failure(m, m.input.active_material_name, {d[0], d[1], d[2], d[3], d[4]});
 }
 
 int parse_orientation(Model& m, const SphCsvFields& f) {
@@ -298,11 +308,12 @@ int register_material(Model& m, std::string_view line) {
     in.active_material_name = name;
     std::string type = option_or(line, "TYPE", "UNSPECIFIED");
     if (int status = sph_db_add_material(m, name, type)) return status;
-    // Every module with a material table is offered the material; the solid
-    // and shell tables join here when those modules exist.
+    // Every module with a material table is offered the material; the shell
+    // table joins here when that module exists.
     sph_water_note_material(m.water, name, type);
     sph_gas_note_material(m, name, type);
     sph_explosive_note_material(m, name, type);
+    sph_solid_note_material(m, name, type);
     return sph_success;
 }
 
@@ -496,9 +507,10 @@ int parse_body_force(Model& m, std::string_view line) {
     if (int status = sph_input_get_optional_real(m, line, "X", force.x)) return status;
     if (int status = sph_input_get_optional_real(m, line, "Y", force.y)) return status;
     if (int status = sph_input_get_optional_real(m, line, "Z", force.z)) return status;
-    // The solid module receives the vector after the gas module once it exists.
     if (int status = sph_water_set_body_force(m, force)) return status;
-    return sph_gas_set_body_force(m, force);
+    if (int status = sph_gas_set_body_force(m, force)) return status;
+    sph_solid_set_body_force(m, force);
+    return sph_success;
 }
 
 int parse_explosive_control(Model& m, std::string_view line) {
@@ -523,6 +535,21 @@ int parse_ignition(Model& m, std::string_view line) {
     if (int st = sph_input_get_required_real(m, line, "Z", point.z)) return st;
     if (int st = sph_input_get_required_real(m, line, "TIME", time)) return st;
     return sph_explosive_set_ignition(m, material, point, time);
+}
+
+// MATERIAL, SOFTENING and WIDTH (1.0), and the particle size of the material:
+// H and VOLUME, each optional.
+int parse_solid_control(Model& m, std::string_view line) {
+    std::string_view material = sph_input_get_option(line, "MATERIAL");
+    std::string_view softening = sph_input_get_option(line, "SOFTENING");
+    double width = 1.0;
+    if (int st = sph_input_get_optional_real(m, line, "WIDTH", width)) return st;
+    const bool has_h = !sph_input_get_option(line, "H").empty();
+    const bool has_volume = !sph_input_get_option(line, "VOLUME").empty();
+    double h = 0.0, volume = 0.0;
+    if (int st = sph_input_get_optional_real(m, line, "H", h)) return st;
+    if (int st = sph_input_get_optional_real(m, line, "VOLUME", volume)) return st;
+    return sph_solid_set_control(m, material, softening, width, has_h, h, has_volume, volume);
 }
 
 // Phrases whose receiving modules are not part of the library yet: accepted
@@ -554,7 +581,7 @@ int dispatch_velunor(Model& m, std::string_view line) {
         {"SHELL DIRECTOR", accept_until_module_lands},
         {"SHELL ROTATION", accept_until_module_lands},
         {"SHELL CONTROL", accept_until_module_lands},
-        {"SOLID CONTROL", accept_until_module_lands},
+        {"SOLID CONTROL", parse_solid_control},
     };
     std::string upper = sph_inp_upper(line);
     for (const Phrase& p : phrases) {
@@ -853,15 +880,19 @@ int sph_input_build_model(Model& m) {
     // Right after the sections, so every later step and the first step see them.
     if (int status = sph_input_apply_initial_velocities(m)) return status;
     if (int status = sph_db_build_coupling_regions(m)) return status;
+    if (int status = sph_solid_build_state(m)) return status;
+    // The shell state is built here once that module exists.
     // Solid and shell state are built here once those modules exist.
     if (int status = sph_water_apply_initial_conditions(m)) return status;
     if (int status = sph_gas_apply_initial_conditions(m)) return status;
     if (int status = sph_explosive_build(m)) return status;
     // The blast loads come here once that module exists, then the warning
-    // counts of unbound materials (gas, explosive, then solid and shell),
-    // unused orientations and unused blast regions, then the solid reference
-    // state and diagnostics.
+    // counts of unbound materials (gas, explosive, solid, then shell),
+    // unused orientations and unused blast regions.
     m.input.input_warning_count += sph_gas_count_unbound_materials(m);
     m.input.input_warning_count += sph_explosive_count_unbound_materials(m);
+    m.input.input_warning_count += sph_solid_count_unbound_materials(m);
+    if (int status = sph_solid_build_reference_state(m)) return status;
+    if (int status = sph_solid_update_diagnostics(m)) return status;
     return sph_neighbor_rebuild(m);
 }

@@ -51,6 +51,7 @@ int sph_initialize(Model& m) {
     sph_water_initialize(m.water);
     sph_gas_initialize(m);
     sph_explosive_initialize(m.explosive);
+    sph_solid_initialize(m.solid);
     sph_output_reset_pvd(m.pvd);
     sph_api_state_set_initialized(m.api, true);
     sph_api_state_set_model_built(m.api, false);
@@ -66,6 +67,7 @@ int sph_finalize(Model& m) {
     sph_water_reset(m.water);
     sph_gas_reset(m);
     sph_explosive_reset(m.explosive);
+    sph_solid_reset(m.solid);
     sph_output_reset_pvd(m.pvd);
     (void)sph_log_close(m.log, m.error);
     sph_api_state_set_initialized(m.api, false);
@@ -99,6 +101,7 @@ static void reset_deck_modules(Model& m) {
     sph_water_initialize(m.water);
     sph_gas_initialize(m);                  // its table, sources and bubble history
     sph_explosive_initialize(m.explosive);  // its table, ignitions and burn state
+    sph_solid_initialize(m.solid);          // its table, body force and particle state
 }
 
 int sph_read_inp(Model& m, std::string_view filename) {
@@ -375,7 +378,8 @@ int sph_get_solid_counts(Model& m, int& active_count, int& failed_count) {
     active_count = 0;
     failed_count = 0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "sph_get_solid_counts");
+    sph_solid_get_counts(m, active_count, failed_count);
+    return sph_success;
 }
 
 int sph_get_solid_summary(Model& m, int& active_count, int& failed_count,
@@ -384,7 +388,7 @@ int sph_get_solid_summary(Model& m, int& active_count, int& failed_count,
     failed_count = 0;
     values.fill(0.0);
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_solid_summary");
+    return sph_solid_get_summary(m, active_count, failed_count, values);
 }
 
 int sph_get_solid_state(Model& m, int max_particles, double* values, int* failure_status,
@@ -400,7 +404,9 @@ int sph_get_solid_state(Model& m, int max_particles, double* values, int* failur
         }
     }
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_solid_particle_state");
+    return sph_solid_get_state(m, max_particles, sph_solid_state_values_per_particle, values,
+                               failure_status, reference_neighbor_count, reference_degenerate,
+                               correction_status, count);
 }
 
 int sph_get_solid_diagnostics(Model& m, double* values, int value_capacity) {
@@ -408,7 +414,7 @@ int sph_get_solid_diagnostics(Model& m, double* values, int value_capacity) {
         std::fill_n(values, static_cast<std::size_t>(value_capacity), 0.0);
     }
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_solid_diagnostics");
+    return sph_solid_get_diagnostics(m, value_capacity, values);
 }
 
 int sph_get_solid_reference_quality(Model& m, int& reference_neighbor_min, int& correction_status,
@@ -417,5 +423,6 @@ int sph_get_solid_reference_quality(Model& m, int& reference_neighbor_min, int& 
     correction_status = 0;
     correction_det_min = 0.0;
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_get_solid_reference_quality");
+    return sph_solid_get_reference_quality(m, reference_neighbor_min, correction_det_min,
+                                           correction_status);
 }

@@ -33,7 +33,7 @@ struct CsvModuleColumns {
     const double* explosive_remaining_mass = nullptr;
     const double* explosive_released_mass = nullptr;
     const double* explosive_released_energy = nullptr;
-    const double* solid_stress = nullptr;  // 6 per particle: xx, yy, zz, xy, yz, zx
+    const SolidTensor* solid_stress = nullptr;  // xx, yy, zz, xy, yz, zx
     const double* solid_plastic_strain = nullptr;
     const double* solid_damage = nullptr;
     const double* solid_softening = nullptr;
@@ -52,8 +52,8 @@ struct CsvModuleColumns {
 };
 
 // Each module's pointers are set once its arrays exist (null while they are
-// not allocated); the solid, blast-load and coupling modules join here when
-// they have per-particle state.
+// not allocated); the blast-load and coupling modules join here when they
+// have per-particle state.
 CsvModuleColumns csv_module_columns(const Model& m) {
     CsvModuleColumns c;
     const ExplosiveState& ex = m.explosive;
@@ -64,6 +64,17 @@ CsvModuleColumns csv_module_columns(const Model& m) {
         c.explosive_remaining_mass = ex.explosive_remaining_mass.data();
         c.explosive_released_mass = ex.explosive_released_mass.data();
         c.explosive_released_energy = ex.explosive_released_energy.data();
+    }
+    const SolidState& so = m.solid;
+    if (m.db.npart > 0 && so.solid_stress.size() == std::size_t(m.db.npart)) {
+        c.solid_stress = so.solid_stress.data();
+        c.solid_plastic_strain = so.solid_plastic_strain.data();
+        c.solid_damage = so.solid_damage.data();
+        c.solid_softening = so.solid_softening.data();
+        c.solid_strain_rate_eq = so.solid_strain_rate_eq.data();
+        c.solid_failure_status = so.solid_failure_status.data();
+        c.solid_reference_neighbor_count = so.solid_reference_neighbor_count.data();
+        c.solid_correction_status = so.solid_correction_status.data();
     }
     return c;
 }
@@ -189,8 +200,7 @@ int sph_output_write_csv(Model& m, std::string_view filename) {
         p = put_real(p, value_or_zero(mc.explosive_released_mass, i));
         p = put_real(p, value_or_zero(mc.explosive_released_energy, i));
         for (int c = 0; c < 6; ++c) {
-            p = put_real(
-                p, mc.solid_stress ? mc.solid_stress[6 * static_cast<std::size_t>(i) + c] : 0.0);
+            p = put_real(p, mc.solid_stress ? mc.solid_stress[i][c] : 0.0);
         }
         p = put_real(p, value_or_zero(mc.solid_plastic_strain, i));
         p = put_real(p, value_or_zero(mc.solid_damage, i));

@@ -109,7 +109,8 @@ int advance_particles(Model& m, double dt) {
     } else if (const int st = sph_gas_compute_acceleration(m); st != 0) {
         return st;
     }
-    //   solid accelerations, blast loads and coupling imports added to them,
+    if (const int st = sph_solid_compute_acceleration(m); st != 0) return st;
+    //   blast loads and coupling imports added to the accelerations,
     //   prescribed coupling motion before the update (later)
 
     // A blown-up step fails here, naming where, instead of running on with
@@ -127,10 +128,11 @@ int advance_particles(Model& m, double dt) {
     }
     // The gas pressure after a step follows the end-of-step density and energy.
     if (const int st = sph_gas_apply_sources_explicit(m, dt); st != 0) return st;
-    //   blast loads at current time + dt, solid material state (later)
+    //   blast loads at current time + dt (later)
+    if (const int st = sph_solid_advance_material(m, dt); st != 0) return st;
     if (const int st = sph_water_update_diagnostics(m); st != 0) return st;
     if (const int st = sph_gas_update_diagnostics(m); st != 0) return st;
-    //   solid diagnostics (later)
+    if (const int st = sph_solid_update_diagnostics(m); st != 0) return st;
     return sph_success;
 }
 
@@ -173,7 +175,7 @@ int sph_solver_phase_dt(Model& m, double& dtcrit) {
     const double inner = dt_viscous < dt_accel ? dt_viscous : dt_accel;
     const double water_limit = inner < dt_cfl ? inner : dt_cfl;
     dtcrit = water_limit > 0.0 ? water_limit : 0.0;
-    // Each further limit (gas, explosive, then solid once it exists)
+    // Each further limit (gas, explosive, solid)
     // replaces dtcrit when it is positive and dtcrit is not positive or larger.
     const auto combine = [&dtcrit](double limit) {
         if (limit > 0.0 && (dtcrit <= 0.0 || dtcrit > limit)) dtcrit = limit;
@@ -186,6 +188,13 @@ int sph_solver_phase_dt(Model& m, double& dtcrit) {
     double explosive_limit = 0.0;
     if (const int st = sph_explosive_estimate_dt_limit(m, explosive_limit); st != 0) return st;
     combine(explosive_limit);
+    // The solid query recomputes the solid accelerations before it measures them.
+    double solid_cfl = 0.0, solid_accel = 0.0, solid_limit = 0.0;
+    if (const int st = sph_solid_estimate_dt_limits(m, solid_cfl, solid_accel, solid_limit);
+        st != 0) {
+        return st;
+    }
+    combine(solid_limit);
     dtcrit = safety * dtcrit;
     return sph_success;
 }

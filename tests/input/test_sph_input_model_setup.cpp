@@ -28,6 +28,10 @@ constexpr std::string_view base_deck = R"(*NODE
 *NSET, NSET=PAIR
 20, 30
 *MATERIAL, NAME=Steel, TYPE=SOLID
+*DENSITY
+7850
+*ELASTIC
+2e11, 0.3
 *SOLID SECTION, NSET=ALLN, MATERIAL=Steel
 *VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=10
 )";
@@ -95,7 +99,8 @@ TEST(InitialVelocity, EveryPhaseKeepsItsVelocityThroughItsInitialConditions) {
     const std::string text = std::string(deck_test::water_deck) +
                              "*NODE\n3, 5, 0, 0\n4, 9, 0, 0\n"
                              "*NSET, NSET=PLATE\n3\n*NSET, NSET=SKIN\n4\n"
-                             "*MATERIAL, NAME=Plate, TYPE=SOLID\n"
+                             "*MATERIAL, NAME=Plate, TYPE=SOLID\n*DENSITY\n7850\n"
+                             "*ELASTIC\n2e11, 0.3\n"
                              "*SOLID SECTION, NSET=PLATE, MATERIAL=Plate\n"
                              "*MATERIAL, NAME=Skin, TYPE=SHELL\n"
                              "*SHELL SECTION, NSET=SKIN, MATERIAL=Skin, THICKNESS=0.01\n"
@@ -115,27 +120,27 @@ TEST(InitialVelocity, EveryPhaseKeepsItsVelocityThroughItsInitialConditions) {
 
 TEST(InitialVelocity, ErrorsNameTheirLine) {
     const std::string ic = "*INITIAL CONDITIONS, TYPE=VELOCITY\n";
-    // Base deck has 12 lines; the keyword is line 13, its first data line 14.
-    expect_failure(deck_with(ic + "10, 1\n"), 4, 14, "invalid *INITIAL CONDITIONS record");
-    expect_failure(deck_with(ic + ", 1, 2.0\n"), 4, 14, "invalid *INITIAL CONDITIONS record");
-    expect_failure(deck_with(ic + "10, 1, \n"), 4, 14, "invalid *INITIAL CONDITIONS record");
-    expect_failure(deck_with(ic + "10, 4, 1.0\n"), 4, 14,
+    // Base deck has 16 lines; the keyword is line 17, its first data line 18.
+    expect_failure(deck_with(ic + "10, 1\n"), 4, 18, "invalid *INITIAL CONDITIONS record");
+    expect_failure(deck_with(ic + ", 1, 2.0\n"), 4, 18, "invalid *INITIAL CONDITIONS record");
+    expect_failure(deck_with(ic + "10, 1, \n"), 4, 18, "invalid *INITIAL CONDITIONS record");
+    expect_failure(deck_with(ic + "10, 4, 1.0\n"), 4, 18,
                    "invalid initial velocity degree of freedom");
-    expect_failure(deck_with(ic + "10, 0, 1.0\n"), 4, 14,
+    expect_failure(deck_with(ic + "10, 0, 1.0\n"), 4, 18,
                    "invalid initial velocity degree of freedom");
-    expect_failure(deck_with(ic + "10, 1.0, 1.0\n"), 4, 14,
+    expect_failure(deck_with(ic + "10, 1.0, 1.0\n"), 4, 18,
                    "invalid initial velocity degree of freedom");
-    expect_failure(deck_with(ic + "10, 1, fast\n"), 4, 14, "invalid initial velocity value");
-    expect_failure(deck_with(ic + "10, 1, 1e309\n"), 4, 14, "invalid initial velocity value");
-    expect_failure(deck_with(ic + "10, 1, -9e307\n"), 4, 14, "invalid initial velocity value");
+    expect_failure(deck_with(ic + "10, 1, fast\n"), 4, 18, "invalid initial velocity value");
+    expect_failure(deck_with(ic + "10, 1, 1e309\n"), 4, 18, "invalid initial velocity value");
+    expect_failure(deck_with(ic + "10, 1, -9e307\n"), 4, 18, "invalid initial velocity value");
     // Targets are resolved at build, with the line of the data line.
-    expect_failure(deck_with(ic + "10, 1, 1.0\n99, 2, 1.0\n"), 4, 15,
+    expect_failure(deck_with(ic + "10, 1, 1.0\n99, 2, 1.0\n"), 4, 19,
                    "initial velocity references unknown node 99");
-    expect_failure(deck_with(ic + "10, 1, 1.0\nTOP, 2, 1.0\n"), 4, 15,
+    expect_failure(deck_with(ic + "10, 1, 1.0\nTOP, 2, 1.0\n"), 4, 19,
                    "initial velocity references unknown node set TOP");
-    expect_failure(deck_with("*INITIAL CONDITIONS\n10, 1, 1.0\n"), 4, 13,
+    expect_failure(deck_with("*INITIAL CONDITIONS\n10, 1, 1.0\n"), 4, 17,
                    "*INITIAL CONDITIONS requires TYPE=VELOCITY");
-    expect_failure(deck_with("*INITIAL CONDITIONS, TYPE=STRESS\n10, 1, 1.0\n"), 4, 13,
+    expect_failure(deck_with("*INITIAL CONDITIONS, TYPE=STRESS\n10, 1, 1.0\n"), 4, 17,
                    "*INITIAL CONDITIONS TYPE=STRESS is not supported (only VELOCITY)");
 }
 
@@ -247,8 +252,8 @@ TEST(GeneratedSets, UsersSeeTheSameParticlesAsThroughAListedSet) {
         return s;
     }();
     const std::string tail =
-        "*MATERIAL, NAME=Steel, TYPE=SOLID\n"
-        "*SOLID SECTION, NSET=SET, MATERIAL=Steel\n"
+        "*MATERIAL, NAME=Wall, TYPE=BOUNDARY\n"
+        "*BOUNDARY SECTION, NSET=SET, MATERIAL=Wall\n"
         "*INITIAL CONDITIONS, TYPE=VELOCITY\nSET, 2, 4.0\n"
         "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=1\n";
     // Ids 3..120 step 3 exist; the set names 6, 15, 24, ... and ids beyond.

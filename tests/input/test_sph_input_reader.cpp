@@ -224,7 +224,8 @@ TEST(InputReader, AllFifteenVelunorPhrasesAreRecognised) {
 *VELUNOR SHELL DIRECTOR, SET=S, NX=0, NY=0, NZ=1
 *VELUNOR SHELL ROTATION, SET=S, OX=0, OY=0, OZ=1
 *VELUNOR SHELL CONTROL
-*VELUNOR SOLID CONTROL
+*MATERIAL, NAME=S, TYPE=SOLID
+*VELUNOR SOLID CONTROL, MATERIAL=S
 )"),
               0)
         << m->error.last_error_message;

@@ -207,7 +207,7 @@ TEST_F(ApiDeck, CoincidentParticlesFailTheBuildWithStatusFive) {
     for (int id = 1; id <= 20000; ++id) deck += std::to_string(id) + ", 0.5, 0.5, 0.5\n";
     deck +=
         "*NSET, NSET=ALL, GENERATE\n1, 20000\n"
-        "*MATERIAL, NAME=Steel, TYPE=SOLID\n*SOLID SECTION, NSET=ALL, MATERIAL=Steel\n"
+        "*MATERIAL, NAME=Wall, TYPE=BOUNDARY\n*BOUNDARY SECTION, NSET=ALL, MATERIAL=Wall\n"
         "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=10\n";
     TempDeck coincident(deck);
     // 2 * 10^8 pairs would need 2.4 GB; the budget here is 16 MiB (and back

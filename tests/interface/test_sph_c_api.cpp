@@ -503,11 +503,12 @@ TEST_F(CApi, PendingExportsAnswerNotImplementedNamingTheExport) {
                name == "advance_explicit" || name == "run_explicit" ||
                name == "get_water_summary" || name == "get_water_dt_limits";
     });
-    // The gas and explosive exports have landed (tests/gas, tests/explosive).
+    // The gas, explosive and solid exports have landed (tests/gas,
+    // tests/explosive, tests/solid).
     std::erase_if(calls, [](const NamedCall& c) {
         const std::string_view name = c.name;
         return name.starts_with("get_gas_") || name.starts_with("get_explosive_") ||
-               name == "set_ignition_point";
+               name == "set_ignition_point" || name.starts_with("get_solid_");
     });
     const int ids[1] = {1};
     const double three[3] = {0, 0, 0};
