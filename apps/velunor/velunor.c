@@ -356,6 +356,75 @@ static void print_gas_report(const GasReport* g) {
     printf("gas pressure     %.6e .. %.6e\n", g->pressure_lo, g->pressure_hi);
 }
 
+/* What the explosive queries say about the burn (count 0 when the model has
+ * no explosive particles). A particle stays counted once it has burnt, also
+ * after it has become product gas. */
+typedef struct {
+    int count, reacted;
+    double progress[3];   /* min, max, mean */
+    double released[5];   /* mass, energy, momentum x, y, z */
+    double detonation[2]; /* earliest, latest */
+    double mass[4];       /* initial, released, remaining, residual */
+    double energy[2];     /* released, residual */
+    double momentum[3];
+} ExplosiveReport;
+
+static int explosive_report(ExplosiveReport* e) {
+    memset(e, 0, sizeof *e);
+    int status = velunor_get_explosive_summary(&e->count, &e->reacted, e->progress, e->released,
+                                               e->detonation);
+    if (status == 0)
+        status = velunor_get_explosive_release_balance(e->mass, e->energy, e->momentum);
+    return status;
+}
+
+static void print_explosive_report(const ExplosiveReport* e) {
+    printf("explosive        %d particles, %d reacted\n", e->count, e->reacted);
+    printf("burn progress    %.6e mean, %.6e .. %.6e\n", e->progress[2], e->progress[0],
+           e->progress[1]);
+    printf("released mass    %.9e of %.9e\n", e->released[0], e->mass[0]);
+    printf("released energy  %.9e\n", e->released[1]);
+    printf("detonation time  %.6e .. %.6e\n", e->detonation[0], e->detonation[1]);
+}
+
+/* The solid summary: active and failed counts and its 16 values (mass,
+ * momentum x, y, z, kinetic and internal energy, max von Mises, plastic
+ * strain min and max, damage min and max, softening min and max, dt_cfl,
+ * dt_accel, dt_limit). */
+typedef struct {
+    int active, failed;
+    double values[16];
+} SolidReport;
+
+static int solid_report(SolidReport* r) {
+    memset(r, 0, sizeof *r);
+    return velunor_get_solid_summary(&r->active, &r->failed, r->values, 16);
+}
+
+static int has_solids(const SolidReport* r) {
+    return r->active > 0 || r->failed > 0;
+}
+
+static void print_solid_report(const SolidReport* r) {
+    const double* v = r->values;
+    printf("solid            %d active, %d failed\n", r->active, r->failed);
+    printf("solid mass       %.9e\n", v[0]);
+    printf("solid momentum   %.6e %.6e %.6e\n", v[1], v[2], v[3]);
+    printf("solid energy     %.6e kinetic, %.6e internal\n", v[4], v[5]);
+    printf("solid von Mises  %.6e max\n", v[6]);
+    printf("plastic strain   %.6e .. %.6e\n", v[7], v[8]);
+    printf("solid damage     %.6e .. %.6e\n", v[9], v[10]);
+}
+
+/* Number of active particles of one phase. */
+static int phase_count(const ParticleState* s, int phase) {
+    int n = 0;
+    for (int i = 0; i < s->count; ++i) {
+        if (s->phase[i] == phase && s->status[i] == VELUNOR_PARTICLE_ACTIVE) ++n;
+    }
+    return n;
+}
+
 /* `start_extent` is the gas extent at the start of the run (ignored when the
  * model has no gas). */
 static int print_summary(int steps, double time, double wall, double start_extent) {
@@ -368,7 +437,11 @@ static int print_summary(int steps, double time, double wall, double start_exten
     status = read_state(&s);
     if (status != 0) return report_state_failure(status);
     GasReport gas;
+    ExplosiveReport explosive;
+    SolidReport solid;
     status = gas_report(&s, &gas);
+    if (status == 0) status = explosive_report(&explosive);
+    if (status == 0) status = solid_report(&solid);
     if (status != 0) {
         free_state(&s);
         return report(status);
@@ -379,11 +452,12 @@ static int print_summary(int steps, double time, double wall, double start_exten
     printf("steps            %d\n", steps);
     printf("simulated time   %.9e\n", time);
     printf("wall time        %.3f s\n", wall);
-    if (gas.count > 0) {
-        printf("particles        %d (water %d, gas %d)\n", s.count, water, gas.count);
-    } else {
-        printf("particles        %d (water %d)\n", s.count, water);
-    }
+    /* Burnt explosive particles that became gas are counted as gas. */
+    printf("particles        %d (water %d", s.count, water);
+    if (gas.count > 0) printf(", gas %d", gas.count);
+    if (explosive.count > 0) printf(", explosive %d", phase_count(&s, VELUNOR_PHASE_EXPLOSIVE));
+    if (has_solids(&solid)) printf(", solid %d", phase_count(&s, VELUNOR_PHASE_SOLID));
+    printf(")\n");
     printf("water mass       %.9e\n", mass);
     printf("water momentum   %.6e %.6e %.6e\n", momentum[0], momentum[1], momentum[2]);
     printf("pressure range   %.6e .. %.6e\n", p_lo, p_hi);
@@ -392,6 +466,8 @@ static int print_summary(int steps, double time, double wall, double start_exten
         print_gas_report(&gas);
         printf("gas radius (max) %.6e -> %.6e\n", start_extent, gas.extent);
     }
+    if (explosive.count > 0) print_explosive_report(&explosive);
+    if (has_solids(&solid)) print_solid_report(&solid);
     free_state(&s);
     return exit_ok;
 }
@@ -545,7 +621,11 @@ static int cmd_info(const char* deck) {
     double dt = 0.0;
     if (status == 0) status = velunor_estimate_stable_dt(&dt);
     GasReport gas;
+    ExplosiveReport explosive;
+    SolidReport solid;
     if (status == 0) status = gas_report(&s, &gas);
+    if (status == 0) status = explosive_report(&explosive);
+    if (status == 0) status = solid_report(&solid);
     if (status != 0) {
         free_state(&s);
         return report(status);
@@ -572,6 +652,8 @@ static int cmd_info(const char* deck) {
         print_gas_report(&gas);
         printf("gas radius (max) %.6e\n", gas.extent);
     }
+    if (explosive.count > 0) print_explosive_report(&explosive);
+    if (has_solids(&solid)) print_solid_report(&solid);
     free_state(&s);
     velunor_finalize();
     return exit_ok;

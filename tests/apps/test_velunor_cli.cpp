@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "../output/output_test_support.hpp"
+#include "velunor.h"
 
 #ifdef VELUNOR_CLI
 
@@ -122,6 +125,149 @@ const char* const mixed_deck =
 
 bool has_gas_line(const std::string& out) {
     return out.find("\ngas") != std::string::npos || out.find(", gas") != std::string::npos;
+}
+
+// The labels (first 17 characters) of the output lines, in order.
+std::vector<std::string> labels_of(const std::string& out) {
+    std::vector<std::string> labels;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) labels.push_back(line.substr(0, 17));
+    return labels;
+}
+
+std::string format(const char* pattern, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+// A line of four charge particles 0.01 apart on the x axis, ignited at the
+// first: detonation times 0, 1.25, 2.5 and 3.75 us at 8000 m/s; burn time
+// 2 us gives steps of tb / 4 = 0.5 us. `cloud` adds two product-gas
+// particles far from the charge (the targets of a SOURCE burn).
+std::string charge_deck(const std::string& conversion, bool cloud) {
+    std::string deck = "*NODE\n1, 0, 0, 0\n2, 0.01, 0, 0\n3, 0.02, 0, 0\n4, 0.03, 0, 0\n";
+    if (cloud) deck += "5, 0.5, 0, 0\n6, 0.51, 0, 0\n";
+    deck += "*NSET, NSET=CHARGE, GENERATE\n1, 4\n";
+    if (cloud) deck += "*NSET, NSET=CLOUD\n5, 6\n";
+    deck +=
+        "*MATERIAL, NAME=Products, TYPE=GAS\n*DENSITY\n1630\n"
+        "*VELUNOR EOS, TYPE=JWL, MATERIAL=Products, RHO0=1630, A=3.7e11, B=3.2e9, R1=4.15, "
+        "R2=0.95, OMEGA=0.3, E0=1e5\n"
+        "*MATERIAL, NAME=HE, TYPE=EXPLOSIVE\n*DENSITY\n1630\n"
+        "*CHARGE SECTION, NSET=CHARGE, MATERIAL=HE\n";
+    if (cloud) deck += "*GAS SECTION, NSET=CLOUD, MATERIAL=Products\n";
+    return deck +
+           "*VELUNOR EXPLOSIVE, MATERIAL=HE, TYPE=PROGRAMMED_BURN, DETONATION_VELOCITY=8000, "
+           "ENERGY=4.3e6, BURN_TIME=2e-6, PRODUCT_MATERIAL=Products" +
+           (conversion.empty() ? "" : ", CONVERSION=" + conversion) +
+           "\n*VELUNOR IGNITION, MATERIAL=HE, X=0, Y=0, Z=0, TIME=0\n"
+           "*VELUNOR TIME CONTROL, DT=1e-6, TIME=4e-6, STEPS=100\n";
+}
+
+// A 4 x 4 x 4 steel block at 0.01 m spacing (mass 7850e-6 per particle)
+// whose x = 0 face starts at 50 m/s into the rest; Johnson-Cook flow and a
+// constant failure strain `failure_strain`.
+std::string block_deck(const std::string& failure_strain) {
+    std::string deck = "*NODE\n";
+    std::string face;
+    int id = 0;
+    for (int k = 0; k < 4; ++k) {
+        for (int j = 0; j < 4; ++j) {
+            for (int i = 0; i < 4; ++i) {
+                deck += format("%d, %.2f, %.2f, %.2f\n", ++id, 0.01 * i, 0.01 * j, 0.01 * k);
+                if (i == 0) face += (face.empty() ? "" : ", ") + std::to_string(id);
+            }
+        }
+    }
+    return deck + "*NSET, NSET=BLOCK, GENERATE\n1, 64\n*NSET, NSET=FACE\n" + face +
+           "\n*MATERIAL, NAME=Steel, TYPE=SOLID\n*DENSITY\n7850\n*ELASTIC\n2e11, 0.3\n"
+           "*PLASTIC\n3.5e8, 2.75e8, 0.36, 0.022, 1.0, 1.0, 293.15, 1793\n"
+           "*DAMAGE INITIATION\n" +
+           failure_strain +
+           ", 0, 0, 0, 0\n"
+           "*SOLID SECTION, NSET=BLOCK, MATERIAL=Steel\n"
+           "*VELUNOR SOLID CONTROL, MATERIAL=Steel, H=0.013, VOLUME=1e-6\n"
+           "*INITIAL CONDITIONS, TYPE=VELOCITY\nFACE, 1, 50\n"
+           "*VELUNOR TIME CONTROL, DT=1e-6, TIME=2e-5, STEPS=100\n";
+}
+
+// What the library itself says about a deck, read in this process through
+// the C interface: after the build, or after running it to its end as the
+// host does (run calls until one makes no progress).
+struct LibraryView {
+    int particles = 0, explosive = 0, gas = 0, solid = 0;
+    int tracked = 0, reacted = 0;
+    double progress[3] = {}, released[5] = {}, detonation[2] = {};
+    double mass[4] = {}, energy[2] = {}, momentum[3] = {};
+    double gas_mass = 0.0;
+    int solid_active = 0, solid_failed = 0;
+    double solid_values[16] = {};
+};
+
+LibraryView library_view(const std::string& deck, bool run) {
+    LibraryView v;
+    EXPECT_EQ(velunor_initialize(), 0);
+    EXPECT_EQ(velunor_read_inp(deck.c_str()), 0);
+    EXPECT_EQ(velunor_build_model(), 0);
+    for (int step = 0; run;) {
+        EXPECT_EQ(velunor_run_explicit(), 0);
+        double time = 0.0;
+        int now = 0;
+        EXPECT_EQ(velunor_get_current_time(&time, &now), 0);
+        run = now != step;
+        step = now;
+    }
+    EXPECT_EQ(velunor_get_particle_count(&v.particles), 0);
+    const std::size_t n = static_cast<std::size_t>(v.particles);
+    std::vector<int> ids(n), phase(n), status(n), material(n), section(n);
+    std::vector<double> x(3 * n), vel(3 * n), a(3 * n), rho(n), p(n), e(n), t(n), h(n);
+    int count = 0;
+    EXPECT_EQ(
+        velunor_get_particle_state(v.particles, ids.data(), phase.data(), status.data(),
+                                   material.data(), section.data(), x.data(), vel.data(), a.data(),
+                                   rho.data(), p.data(), e.data(), t.data(), h.data(), &count),
+        0);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (status[i] != VELUNOR_PARTICLE_ACTIVE) continue;
+        v.explosive += phase[i] == VELUNOR_PHASE_EXPLOSIVE;
+        v.gas += phase[i] == VELUNOR_PHASE_GAS;
+        v.solid += phase[i] == VELUNOR_PHASE_SOLID;
+    }
+    EXPECT_EQ(
+        velunor_get_explosive_summary(&v.tracked, &v.reacted, v.progress, v.released, v.detonation),
+        0);
+    EXPECT_EQ(velunor_get_explosive_release_balance(v.mass, v.energy, v.momentum), 0);
+    double gas_momentum[3], density_range[2], dt_limits[3];
+    EXPECT_EQ(velunor_get_gas_extended_summary(&v.gas_mass, gas_momentum, density_range, dt_limits),
+              0);
+    EXPECT_EQ(velunor_get_solid_summary(&v.solid_active, &v.solid_failed, v.solid_values, 16), 0);
+    EXPECT_EQ(velunor_finalize(), 0);
+    return v;
+}
+
+// The explosive lines the host must print for what the library says.
+std::string explosive_lines(const LibraryView& v) {
+    return format("explosive        %d particles, %d reacted\n", v.tracked, v.reacted) +
+           format("burn progress    %.6e mean, %.6e .. %.6e\n", v.progress[2], v.progress[0],
+                  v.progress[1]) +
+           format("released mass    %.9e of %.9e\n", v.released[0], v.mass[0]) +
+           format("released energy  %.9e\n", v.released[1]) +
+           format("detonation time  %.6e .. %.6e\n", v.detonation[0], v.detonation[1]);
+}
+
+std::string solid_lines(const LibraryView& v) {
+    const double* s = v.solid_values;
+    return format("solid            %d active, %d failed\n", v.solid_active, v.solid_failed) +
+           format("solid mass       %.9e\n", s[0]) +
+           format("solid momentum   %.6e %.6e %.6e\n", s[1], s[2], s[3]) +
+           format("solid energy     %.6e kinetic, %.6e internal\n", s[4], s[5]) +
+           format("solid von Mises  %.6e max\n", s[6]) +
+           format("plastic strain   %.6e .. %.6e\n", s[7], s[8]) +
+           format("solid damage     %.6e .. %.6e\n", s[9], s[10]);
 }
 
 class Cli : public ::testing::Test {
@@ -407,14 +553,194 @@ TEST_F(Cli, MixedModelReportsGasApartFromWater) {
     EXPECT_LT(pressure[1], 1e6);
 }
 
-TEST_F(Cli, WaterOnlyModelsPrintNoGasLines) {
+// Models without explosive or solid particles print exactly the lines they
+// printed before those reports existed.
+TEST_F(Cli, WaterAndGasModelsPrintOnlyTheirOwnLines) {
     Result r = run("run '" + short_example("6.0E-6", 20).string() + "'");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("particles        4096 (water 4096)\n"), std::string::npos) << r.out;
     EXPECT_FALSE(has_gas_line(r.out)) << r.out;
+    const std::vector<std::string> run_labels{
+        "steps            ", "simulated time   ", "wall time        ", "particles        ",
+        "water mass       ", "water momentum   ", "pressure range   ", "density range    "};
+    EXPECT_EQ(labels_of(r.out), run_labels) << r.out;
     r = run("info '" + std::string(VELUNOR_SOURCE_DIR) + "/examples/water_release.inp'");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_FALSE(has_gas_line(r.out)) << r.out;
+    EXPECT_EQ(r.out, "deck             " + std::string(VELUNOR_SOURCE_DIR) +
+                         "/examples/water_release.inp\n"
+                         "particles        4096\nphases:\n  water        4096 particles\n"
+                         "not active       0\nmaterials:\n  material 1   4096 particles\n"
+                         "sections:\n  none         4095 particles\n  section 1    1 particles\n"
+                         "warnings         0\nstable dt        1.463964e-06\n");
+
+    // Water and gas: the gas lines and nothing of the burn or of solids.
+    const fs::path mixed = write("mixed.inp", mixed_deck);
+    for (const char* command : {"run", "info"}) {
+        r = run(std::string(command) + " '" + mixed.string() + "'");
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(has_gas_line(r.out)) << r.out;
+        for (const char* word :
+             {"explosive", "burn", "released", "detonation", "solid", "plastic", "damage"}) {
+            EXPECT_EQ(r.out.find(word), std::string::npos) << command << " " << word << "\n"
+                                                           << r.out;
+        }
+    }
+}
+
+// A PHASE burn: every printed figure of the burn is the library's summary,
+// the hand figures of the deck come out, and the burnt particles show up as
+// product gas.
+TEST_F(Cli, ExplosiveDeckReportsItsBurn) {
+    const fs::path deck = write("charge.inp", charge_deck("", false));
+    Result r = run("info '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    LibraryView v = library_view(deck.string(), false);
+    EXPECT_NE(r.out.find("  explosive    4 particles\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("stable dt        5.000000e-07\n"), std::string::npos) << r.out;
+    // The product gas has no section of its own: one warning.
+    EXPECT_NE(r.out.find("warnings         1\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(has_gas_line(r.out)) << r.out;
+    EXPECT_NE(r.out.find("stable dt        5.000000e-07\n" + explosive_lines(v)), std::string::npos)
+        << r.out;
+    // Mass 1 per particle (the database mass), nothing burnt yet.
+    EXPECT_NE(r.out.find("explosive        4 particles, 0 reacted\n"
+                         "burn progress    0.000000e+00 mean, 0.000000e+00 .. 0.000000e+00\n"
+                         "released mass    0.000000000e+00 of 4.000000000e+00\n"
+                         "released energy  0.000000000e+00\n"
+                         "detonation time  0.000000e+00 .. 3.750000e-06\n"),
+              std::string::npos)
+        << r.out;
+
+    r = run("run '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    v = library_view(deck.string(), true);
+    EXPECT_NE(r.out.find("steps            8\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(explosive_lines(v)), std::string::npos) << r.out;
+    // At 4 us the progress is 1, 1, 0.75 and 0.125: the first two became gas.
+    EXPECT_EQ(v.gas, 2);
+    EXPECT_EQ(v.explosive, 2);
+    EXPECT_NE(r.out.find("particles        4 (water 0, gas 2, explosive 2)\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("explosive        4 particles, 4 reacted\n"
+                         "burn progress    7.187500e-01 mean, 1.250000e-01 .. 1.000000e+00\n"
+                         "released mass    2.875000000e+00 of 4.000000000e+00\n"
+                         "released energy  1.236250000e+07\n"
+                         "detonation time  0.000000e+00 .. 3.750000e-06\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(format("gas mass         %.9e\n", v.gas_mass)), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("gas mass         2.000000000e+00\n"), std::string::npos) << r.out;
+    // No gas at the start: the cloud grows from nothing.
+    EXPECT_NE(r.out.find("gas radius (max) 0.000000e+00 -> "), std::string::npos) << r.out;
+}
+
+// A SOURCE burn leaves the charge particles explosive and feeds the released
+// mass into the product gas, which the gas lines show.
+TEST_F(Cli, SourceBurnShowsInTheProductGas) {
+    const fs::path deck = write("source.inp", charge_deck("SOURCE", true));
+    Result r = run("info '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("gas mass         2.000000000e+00\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(explosive_lines(library_view(deck.string(), false))), std::string::npos)
+        << r.out;
+
+    r = run("run '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const LibraryView v = library_view(deck.string(), true);
+    EXPECT_NE(r.out.find("particles        6 (water 0, gas 2, explosive 4)\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(explosive_lines(v)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("released mass    2.875000000e+00 of 4.000000000e+00\n"),
+              std::string::npos)
+        << r.out;
+    // The two cloud particles of mass 1 plus what the burn released.
+    const std::vector<double> gas_mass = numbers_of(r.out, "gas mass");
+    ASSERT_EQ(gas_mass.size(), 1u) << r.out;
+    EXPECT_NEAR(gas_mass[0], 2.0 + 2.875, 1e-8) << r.out;
+    EXPECT_NE(r.out.find(format("gas mass         %.9e\n", v.gas_mass)), std::string::npos)
+        << r.out;
+}
+
+// A solid block: closed forms after the build, the library's summary after
+// a run in which the struck face fails.
+TEST_F(Cli, SolidBlockReportsItsSolids) {
+    const fs::path deck = write("block.inp", block_deck("0.02"));
+    Result r = run("info '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    LibraryView v = library_view(deck.string(), false);
+    EXPECT_NE(r.out.find("  solid        64 particles\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(solid_lines(v)), std::string::npos) << r.out;
+    // Mass 64 x 7850 x 1e-6; the face's momentum 16 x 7.85e-3 x 50, its
+    // kinetic energy half of that times 50.
+    EXPECT_NE(r.out.find("solid            64 active, 0 failed\n"
+                         "solid mass       5.024000000e-01\n"
+                         "solid momentum   6.280000e+00 0.000000e+00 0.000000e+00\n"
+                         "solid energy     1.570000e+02 kinetic, 0.000000e+00 internal\n"
+                         "solid von Mises  0.000000e+00 max\n"
+                         "plastic strain   0.000000e+00 .. 0.000000e+00\n"
+                         "solid damage     0.000000e+00 .. 0.000000e+00\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_FALSE(has_gas_line(r.out)) << r.out;
+    EXPECT_EQ(r.out.find("explosive"), std::string::npos) << r.out;
+
+    r = run("run '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    v = library_view(deck.string(), true);
+    EXPECT_NE(r.out.find(solid_lines(v)), std::string::npos) << r.out;
+    EXPECT_GT(v.solid_failed, 0);
+    EXPECT_EQ(v.solid_active + v.solid_failed, 64);
+    EXPECT_EQ(v.solid, v.solid_active);
+    EXPECT_NE(r.out.find(format("particles        64 (water 0, solid %d)\n", v.solid_active)),
+              std::string::npos)
+        << r.out;
+    EXPECT_GT(v.solid_values[6], 0.0);   // von Mises
+    EXPECT_GT(v.solid_values[8], 0.0);   // plastic strain
+    EXPECT_GT(v.solid_values[10], 0.0);  // damage
+    EXPECT_LT(v.solid_values[10], 1.0);  // the failed ones are no longer active
+}
+
+TEST_F(Cli, ExplosiveAndSolidBuildFailuresGiveTheMessageAndStatus) {
+    std::string no_ignition = charge_deck("", false);
+    const std::string ignition = "*VELUNOR IGNITION, MATERIAL=HE, X=0, Y=0, Z=0, TIME=0\n";
+    no_ignition.erase(no_ignition.find(ignition), ignition.size());
+    Result r = run("run '" + write("no_ignition.inp", no_ignition).string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "error: input is missing *VELUNOR IGNITION for Explosive material (status 4)\n");
+    EXPECT_EQ(r.out, "");
+
+    const fs::path bad_conversion = write("conversion.inp", charge_deck("BURST", false));
+    r = run("info '" + bad_conversion.string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: " + bad_conversion.string() +
+                         ":16: Explosive CONVERSION must be PHASE or SOURCE (status 4)\n");
+
+    // A SOURCE burn without product gas to feed builds, and fails its first step.
+    const fs::path no_target = write("no_target.inp", charge_deck("SOURCE", false));
+    r = run("info '" + no_target.string() + "'");
+    EXPECT_EQ(r.code, 0) << r.err;
+    r = run("run '" + no_target.string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "error: Explosive SOURCE conversion has no active product Gas target (status 4)\n");
+    EXPECT_EQ(r.out, "");
+
+    std::string no_elastic = block_deck("0.02");
+    no_elastic.erase(no_elastic.find("*ELASTIC\n2e11, 0.3\n"), 19);
+    r = run("info '" + write("no_elastic.inp", no_elastic).string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: active Solid material is missing elastic data (status 4)\n");
+
+    std::string bad_h = block_deck("0.02");
+    bad_h.replace(bad_h.find("H=0.013"), 7, "H=-1");
+    const fs::path bad_h_deck = write("bad_h.inp", bad_h);
+    r = run("run '" + bad_h_deck.string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: " + bad_h_deck.string() +
+                         ":80: Solid control H must be positive (status 1)\n");
 }
 
 #endif  // VELUNOR_CLI
