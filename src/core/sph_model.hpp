@@ -3,6 +3,8 @@
 // aggregate. The API layer owns the instance the exports act on; tests build
 // their own.
 
+#include "blast/sph_blast.hpp"
+#include "blast/sph_blast_load.hpp"
 #include "core/sph_control.hpp"
 #include "core/sph_error.hpp"
 #include "core/sph_log.hpp"
@@ -34,5 +36,7 @@ struct Model {
     GasState gas;  // its sources are gas.sources
     ExplosiveState explosive;
     SolidState solid;
+    BlastState blast;
+    BlastLoadState blast_load;
     PvdState pvd;
 };

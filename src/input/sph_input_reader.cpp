@@ -552,6 +552,48 @@ int parse_solid_control(Model& m, std::string_view line) {
     return sph_solid_set_control(m, material, softening, width, has_h, h, has_volume, volume);
 }
 
+// The second spelling of an option counts only when the first is absent or
+// blank.
+int parse_blast_region(Model& m, std::string_view line) {
+    std::string name = option_or(line, "NAME", "BLAST");
+    Vec3 center;
+    if (int st = sph_input_get_optional_real(m, line, "X", center.x)) return st;
+    if (int st = sph_input_get_optional_real(m, line, "Y", center.y)) return st;
+    if (int st = sph_input_get_optional_real(m, line, "Z", center.z)) return st;
+    double radius = 0.0;
+    if (int st = sph_input_get_required_real(m, line, "RADIUS", radius)) return st;
+    std::string source(first_option(line, {"SOURCE_PHASE", "SOURCE"}));
+    if (source.empty()) source = "GAS";
+    std::string target(first_option(line, {"TARGET_PHASE", "TARGET"}));
+    if (target.empty()) target = "STRUCTURE";
+    std::string set(first_option(line, {"TARGET_SET", "SET", "ELSET", "NSET"}));
+    if (set.empty()) return sph_input_set_error(m, "Blast region is missing TARGET_SET option");
+    double scale = 1.0;
+    std::string_view text = first_option(line, {"SCALE", "FACTOR"});
+    if (!text.empty()) {
+        if (int st = sph_input_parse_real_value(m, text, scale, "invalid blast SCALE")) return st;
+    }
+    double window = 0.0;
+    text = first_option(line, {"TIME_WINDOW", "WINDOW"});
+    if (!text.empty()) {
+        if (int st = sph_input_parse_real_value(m, text, window, "invalid blast TIME_WINDOW")) {
+            return st;
+        }
+    }
+    std::string mode(first_option(line, {"MODE", "PROJECTION"}));
+    if (mode.empty()) mode = "RADIAL";
+    bool enabled = true;
+    text = first_option(line, {"ENABLED", "ACTIVE"});
+    if (!text.empty()) {
+        if (int st =
+                sph_input_parse_logical_value(m, text, enabled, "invalid blast ENABLED option")) {
+            return st;
+        }
+    }
+    return sph_blast_add_region(m, name, center, radius, source, target, set, scale, window, mode,
+                                enabled);
+}
+
 // Phrases whose receiving modules are not part of the library yet: accepted
 // without effect, so decks that carry them already read.
 int accept_until_module_lands(Model&, std::string_view) {
@@ -575,7 +617,7 @@ int dispatch_velunor(Model& m, std::string_view line) {
         {"VISCOSITY", parse_water_viscosity},
         {"PARTICLE CONTROL", parse_particle_control},
         {"BODY FORCE", parse_body_force},
-        {"BLAST REGION", accept_until_module_lands},
+        {"BLAST REGION", parse_blast_region},
         {"EXPLOSIVE", parse_explosive_control},
         {"IGNITION", parse_ignition},
         {"SHELL DIRECTOR", accept_until_module_lands},
@@ -693,8 +735,9 @@ int fill_model(Model& m) {
 // ---------------------------------------------------------------------------
 
 void sph_input_reset(Model& m) {
-    // Blast regions and blast loads are reset here too once those modules exist.
     m.input = InputState{};
+    sph_blast_reset(m.blast);
+    sph_blast_load_reset(m.blast_load);
 }
 
 int sph_input_get_warning_count(const Model& m) {
@@ -886,12 +929,13 @@ int sph_input_build_model(Model& m) {
     if (int status = sph_water_apply_initial_conditions(m)) return status;
     if (int status = sph_gas_apply_initial_conditions(m)) return status;
     if (int status = sph_explosive_build(m)) return status;
-    // The blast loads come here once that module exists, then the warning
-    // counts of unbound materials (gas, explosive, solid, then shell),
-    // unused orientations and unused blast regions.
+    if (int status = sph_blast_load_compute(m)) return status;
+    // Warnings: unbound materials (gas, explosive, solid; shell and unused
+    // orientations once that module exists), then unused blast regions.
     m.input.input_warning_count += sph_gas_count_unbound_materials(m);
     m.input.input_warning_count += sph_explosive_count_unbound_materials(m);
     m.input.input_warning_count += sph_solid_count_unbound_materials(m);
+    m.input.input_warning_count += sph_blast_count_unused_regions(m.blast);
     if (int status = sph_solid_build_reference_state(m)) return status;
     if (int status = sph_solid_update_diagnostics(m)) return status;
     return sph_neighbor_rebuild(m);

@@ -52,6 +52,8 @@ int sph_initialize(Model& m) {
     sph_gas_initialize(m);
     sph_explosive_initialize(m.explosive);
     sph_solid_initialize(m.solid);
+    sph_blast_initialize(m.blast);
+    sph_blast_load_initialize(m.blast_load);
     sph_output_reset_pvd(m.pvd);
     sph_api_state_set_initialized(m.api, true);
     sph_api_state_set_model_built(m.api, false);
@@ -68,6 +70,8 @@ int sph_finalize(Model& m) {
     sph_gas_reset(m);
     sph_explosive_reset(m.explosive);
     sph_solid_reset(m.solid);
+    sph_blast_reset(m.blast);
+    sph_blast_load_reset(m.blast_load);
     sph_output_reset_pvd(m.pvd);
     (void)sph_log_close(m.log, m.error);
     sph_api_state_set_initialized(m.api, false);
@@ -363,12 +367,16 @@ int sph_get_explosive_release_balance(Model& m, std::array<double, 4>& mass_valu
 // ---------------------------------------------------------------------------
 // Blast
 
-int sph_get_blast_summary(Model& m, [[maybe_unused]] int region, std::array<int, 12>& counts,
+int sph_get_blast_summary(Model& m, int region, std::array<int64_t, 12>& counts,
                           std::array<double, 26>& values) {
     counts.fill(0);
     values.fill(0.0);
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_api_not_implemented(m, "sph_get_blast_summary");
+    BlastRegionSummary summary;
+    const int ierr = sph_blast_load_get_summary(m, region, summary);
+    counts = summary.counts;
+    values = summary.values;
+    return ierr;
 }
 
 // ---------------------------------------------------------------------------

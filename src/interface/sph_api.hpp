@@ -99,7 +99,7 @@ int sph_get_last_error(const Model& m, int& code, std::string_view& message);
                                                     std::array<double, 3>& momentum_values);
 
 // Blast.
-[[nodiscard]] int sph_get_blast_summary(Model& m, int region, std::array<int, 12>& counts,
+[[nodiscard]] int sph_get_blast_summary(Model& m, int region, std::array<int64_t, 12>& counts,
                                         std::array<double, 26>& values);
 
 // Solid.

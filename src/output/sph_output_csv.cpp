@@ -52,8 +52,8 @@ struct CsvModuleColumns {
 };
 
 // Each module's pointers are set once its arrays exist (null while they are
-// not allocated); the blast-load and coupling modules join here when they
-// have per-particle state.
+// not allocated); the coupling module joins here when it has per-particle
+// state.
 CsvModuleColumns csv_module_columns(const Model& m) {
     CsvModuleColumns c;
     const ExplosiveState& ex = m.explosive;
@@ -75,6 +75,12 @@ CsvModuleColumns csv_module_columns(const Model& m) {
         c.solid_failure_status = so.solid_failure_status.data();
         c.solid_reference_neighbor_count = so.solid_reference_neighbor_count.data();
         c.solid_correction_status = so.solid_correction_status.data();
+    }
+    const BlastLoadState& bl = m.blast_load;
+    if (m.db.npart > 0 && bl.blast_solid_external_force.size() == std::size_t(m.db.npart)) {
+        c.blast_solid_external_force = bl.blast_solid_external_force.data();
+        c.blast_shell_external_force = bl.blast_shell_external_force.data();
+        c.blast_shell_external_moment = bl.blast_shell_external_moment.data();
     }
     return c;
 }

@@ -77,13 +77,14 @@ int advance_particles(Model& m, double dt) {
     // phase sets.
     for (int i = 0; i < db.npart; ++i) db.a[i] = Vec3{};
 
-    // The phases join in this order; the ones marked "(later)" are not part of
-    // the library yet.
-    //   blast loads cleared (later)
+    // The phases join in this order; the parts marked "(later)" are not part
+    // of the library yet.
+    if (const int st = sph_blast_load_clear(m); st != 0) return st;
     if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
     if (const int st = sph_water_update_pressure(m); st != 0) return st;
     if (const int st = sph_gas_update_pressure(m); st != 0) return st;
-    //   blast loads at the current time (later)
+    // The start-of-step blast loads drive the step.
+    if (const int st = sph_blast_load_compute_at(m, m.control.current_time); st != 0) return st;
 
     // Water density rate; the acceleration comes with it when the fused pair
     // pass can take it (nothing between here and the water acceleration reads
@@ -110,8 +111,9 @@ int advance_particles(Model& m, double dt) {
         return st;
     }
     if (const int st = sph_solid_compute_acceleration(m); st != 0) return st;
-    //   blast loads and coupling imports added to the accelerations,
-    //   prescribed coupling motion before the update (later)
+    if (const int st = sph_blast_load_apply_to_acceleration(m); st != 0) return st;
+    //   coupling imports added to the accelerations, prescribed coupling
+    //   motion before the update (later)
 
     // A blown-up step fails here, naming where, instead of running on with
     // NaN until some unrelated check trips; time and step stay where they were.
@@ -128,7 +130,10 @@ int advance_particles(Model& m, double dt) {
     }
     // The gas pressure after a step follows the end-of-step density and energy.
     if (const int st = sph_gas_apply_sources_explicit(m, dt); st != 0) return st;
-    //   blast loads at current time + dt (later)
+    // The end-of-step blast loads are what the step's output shows.
+    if (const int st = sph_blast_load_compute_at(m, m.control.current_time + dt); st != 0) {
+        return st;
+    }
     if (const int st = sph_solid_advance_material(m, dt); st != 0) return st;
     if (const int st = sph_water_update_diagnostics(m); st != 0) return st;
     if (const int st = sph_gas_update_diagnostics(m); st != 0) return st;
