@@ -282,7 +282,15 @@ TEST(SolidReference, GridNeighborsAndPairSumsEqualTheAllPairsDefinition) {
                 const Vec3 t{st[0] * e.x + st[3] * e.y + st[5] * e.z,
                              st[3] * e.x + st[1] * e.y + st[4] * e.z,
                              st[5] * e.x + st[4] * e.y + st[2] * e.z};
-                const double factor = s.solid_reference_volume[i] * s.solid_reference_volume[j] / r;
+                // Symmetric stress divergence with the Wendland C2 gradient at
+                // the larger h.
+                const double h = std::max(db.h[i], db.h[j]);
+                const double q = r / h;
+                const double fac = 21.0 / (50.26548245743669 * (h * h * h));
+                const double b3 = (1.0 - q / 2.0) * (1.0 - q / 2.0) * (1.0 - q / 2.0);
+                const double dwdr = -fac * 5.0 * q * b3 / h;
+                const double factor =
+                    2.0 * s.solid_reference_volume[i] * s.solid_reference_volume[j] * -dwdr;
                 const Vec3 f{t.x * factor, t.y * factor, t.z * factor};
                 acc[i] += Vec3{f.x / db.mass[i], f.y / db.mass[i], f.z / db.mass[i]};
                 acc[j] -= Vec3{f.x / db.mass[j], f.y / db.mass[j], f.z / db.mass[j]};
