@@ -14,27 +14,17 @@
 #include <vector>
 
 #include "../input/deck_test_util.hpp"
+#include "../test_expect.hpp"
 #include "core/sph_model.hpp"
 #include "input/sph_input_reader.hpp"
 #include "interface/sph_api.hpp"
 #include "solver/sph_solver_explicit.hpp"
 #include "velunor.h"
 
+using test_expect::expect_error;
+using test_expect::same_bits;
+
 namespace {
-
-bool same_bits(double a, double b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool same_bits(const Vec3& a, const Vec3& b) {
-    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
-}
-
-void expect_error(const Model& m, int status, int code, const std::string& message) {
-    EXPECT_EQ(status, code) << message;
-    EXPECT_EQ(m.error.last_error_code, code);
-    EXPECT_EQ(m.error.last_error_message, message);
-}
 
 // A charge of nx * ny * nz explosive particles (material HE, PHASE or as
 // given) beside a cloud of `gas` product particles, with controls and

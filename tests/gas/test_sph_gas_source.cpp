@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "../test_expect.hpp"
 #include "core/sph_model.hpp"
 #include "gas/sph_gas_source.hpp"
 
 namespace {
+
+using test_expect::expect_error;
+using test_expect::same_bits;
 
 constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf_value = std::numeric_limits<double>::infinity();
@@ -29,20 +33,6 @@ std::unique_ptr<Model> make_gas_model(int n) {
         m->db.internal_energy[i] = 3.0;
     }
     return m;
-}
-
-bool same_bits(double a, double b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool same_bits(const Vec3& a, const Vec3& b) {
-    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
-}
-
-void expect_error(const Model& m, int status, int code, const std::string& message) {
-    EXPECT_EQ(status, code);
-    EXPECT_EQ(m.error.last_error_code, code);
-    EXPECT_EQ(m.error.last_error_message, message);
 }
 
 struct Summary {

@@ -13,22 +13,16 @@
 #include <vector>
 
 #include "../input/deck_test_util.hpp"
+#include "../test_expect.hpp"
 #include "core/sph_model.hpp"
 #include "input/sph_input_reader.hpp"
 #include "solver/sph_solver_explicit.hpp"
 #include "velunor.h"
 
+using test_expect::expect_error;
+using test_expect::same_bits;
+
 namespace {
-
-bool same_bits(double a, double b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-void expect_error(const Model& m, int status, int code, const std::string& message) {
-    EXPECT_EQ(status, code) << message;
-    EXPECT_EQ(m.error.last_error_code, code);
-    EXPECT_EQ(m.error.last_error_message, message);
-}
 
 // A block of nx * ny * nz steel particles at `spacing`, sectioned through a
 // generated set, with particle size from the solid control.

@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "../test_expect.hpp"
 #include "core/sph_model.hpp"
 
 namespace water_test {
+
+using test_expect::expect_error;
+using test_expect::same_bits;
 
 struct Block {
     int nx = 1, ny = 1, nz = 1;
@@ -52,20 +56,6 @@ inline std::unique_ptr<Model> make_water_model(const std::vector<Block>& blocks)
         }
     }
     return m;
-}
-
-inline void expect_error(const Model& m, int status, int code, const std::string& message) {
-    EXPECT_EQ(status, code);
-    EXPECT_EQ(m.error.last_error_code, code);
-    EXPECT_EQ(m.error.last_error_message, message);
-}
-
-inline bool same_bits(double a, double b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-inline bool same_bits(const Vec3& a, const Vec3& b) {
-    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
 }
 
 }  // namespace water_test
