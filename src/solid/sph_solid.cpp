@@ -449,14 +449,23 @@ int sph_solid_update_particle_material(Model& m, int index, const SolidTensor& s
     if (r.plastic_delta > 0.0 && s.solid_failure_defined) {
         const double q = sph_solid_von_mises(r.stress);
         const double eta = q > 0.0 ? sph_solid_mean_stress(r.stress) / q : 0.0;
-        double eps_f = 0.0;
+        double tstar = 0.0;
         if (const int st =
-                sph_solid_jc_failure_strain(m.error, s.solid_failure_d, eta, r.ep_rate,
-                                            s.jc.epsdot0, r.temp, s.jc.troom, s.jc.tmelt, eps_f)) {
+                sph_solid_jc_temperature_star(m.error, r.temp, s.jc.troom, s.jc.tmelt, tstar)) {
             return st;
         }
-        if (const int st = sph_solid_damage_update(m.error, solid.solid_damage[k], r.plastic_delta,
-                                                   eps_f, damage, failure_status)) {
+        // A fit such as 4340's (D1 < 0) gives a failure strain of zero or
+        // below at high triaxiality: the material has no strain left there,
+        // so the particle fails, where stopping the run would make the
+        // published constants unusable.
+        const double eps_f = sph_solid_jc_failure_strain_value(s.solid_failure_d, eta, r.ep_rate,
+                                                               s.jc.epsdot0, tstar);
+        if (!(eps_f > 0.0)) {
+            damage = 1.0;
+            failure_status = sph_solid_failed;
+        } else if (const int st =
+                       sph_solid_damage_update(m.error, solid.solid_damage[k], r.plastic_delta,
+                                               eps_f, damage, failure_status)) {
             return st;
         }
         const double width = s.solid_softening_width > 0.0 ? s.solid_softening_width : 1.0;

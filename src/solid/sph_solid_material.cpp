@@ -193,6 +193,12 @@ int sph_solid_internal_energy_increment(ErrorState& error, const SolidTensor& st
     return sph_success;
 }
 
+double sph_solid_jc_failure_strain_value(const std::array<double, 5>& d, double triaxiality,
+                                         double strain_rate, double epsdot0, double tstar) {
+    return (d[0] + d[1] * std::exp(d[2] * triaxiality)) *
+           (1.0 + d[3] * std::log(std::max(1.0, strain_rate / epsdot0))) * (1.0 + d[4] * tstar);
+}
+
 int sph_solid_jc_failure_strain(ErrorState& error, const std::array<double, 5>& d,
                                 double triaxiality, double strain_rate, double epsdot0, double temp,
                                 double troom, double tmelt, double& failure_strain) {
@@ -205,9 +211,8 @@ int sph_solid_jc_failure_strain(ErrorState& error, const std::array<double, 5>& 
     if (const int status = sph_solid_jc_temperature_star(error, temp, troom, tmelt, tstar)) {
         return status;
     }
-    const double eps_f = (d[0] + d[1] * std::exp(d[2] * triaxiality)) *
-                         (1.0 + d[3] * std::log(std::max(1.0, strain_rate / epsdot0))) *
-                         (1.0 + d[4] * tstar);
+    const double eps_f =
+        sph_solid_jc_failure_strain_value(d, triaxiality, strain_rate, epsdot0, tstar);
     if (!(eps_f > 0.0)) {
         return sph_error_set(error, sph_error_argument,
                              "Solid Johnson-Cook failure strain is invalid");

@@ -37,8 +37,8 @@ double sph_solid_mean_stress(const SolidTensor& stress);
                                            double c_value, double& factor);
 [[nodiscard]] int sph_solid_jc_temperature_star(ErrorState& error, double temp, double troom,
                                                 double tmelt, double& tstar);
-[[nodiscard]] int sph_solid_jc_flow_stress(ErrorState& error, const SolidJohnsonCook& jc,
-                                           double ep, double ep_rate, double temp, double& flow);
+[[nodiscard]] int sph_solid_jc_flow_stress(ErrorState& error, const SolidJohnsonCook& jc, double ep,
+                                           double ep_rate, double temp, double& flow);
 double sph_solid_equiv_plastic_strain_rate(double delta_ep, double dt);
 
 struct SolidReturnResult {
@@ -59,6 +59,10 @@ struct SolidReturnResult {
                                                       const SolidTensor& stress_new,
                                                       const SolidTensor& strain_inc,
                                                       double density_value, double& delta_energy);
+// (D1 + D2 exp(D3 eta)) (1 + D4 ln(max(1, rate / epsdot0))) (1 + D5 T*),
+// unchecked: the fit may give a value that is not positive.
+double sph_solid_jc_failure_strain_value(const std::array<double, 5>& d, double triaxiality,
+                                         double strain_rate, double epsdot0, double tstar);
 [[nodiscard]] int sph_solid_jc_failure_strain(ErrorState& error, const std::array<double, 5>& d,
                                               double triaxiality, double strain_rate,
                                               double epsdot0, double temp, double troom,

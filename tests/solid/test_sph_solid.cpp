@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -545,4 +546,26 @@ TEST(SolidDynamics, MixedModelStepsLikeTheSolidAlone) {
     EXPECT_GT(a->db.solid.solid_max_von_mises, 0.0);
     EXPECT_NEAR(norm(p1 - p0), 0.0, 1e-12 * (norm(p0) + 1e-3));
     EXPECT_EQ(b->db.particle_phase[a->db.npart], sph_phase_water);
+}
+
+// 4340's failure fit (D1 < 0) gives a failure strain of zero or below at
+// high triaxiality: the particle fails there instead of stopping the run.
+TEST(SolidMaterial, NonPositiveFailureStrainFailsTheParticle) {
+    const std::array<double, 5> d{-0.8, 2.1, -0.5, 0.002, 0.61};
+    EXPECT_LT(sph_solid_jc_failure_strain_value(d, 3.0, 1.0, 1.0, 0.0), 0.0);
+    EXPECT_GT(sph_solid_jc_failure_strain_value(d, 0.0, 1.0, 1.0, 0.0), 0.0);
+    auto m = built(block_deck(4, 4, 4, 0.01,
+                              "*PLASTIC\n1e6, 0, 0.36, 0, 1, 1, 293.15, 1793\n"
+                              "*DAMAGE INITIATION\n-0.8, 2.1, -0.5, 0.002, 0.61\n"));
+    SolidState& s = m->solid;
+    const int p = 21;
+    // Hydrostatic tension with a small deviator: triaxiality far above 2.
+    s.solid_effective_stress[p] = {3e6, 3e6, 3.5e6, 0, 0, 0};
+    s.solid_stress[p] = s.solid_effective_stress[p];
+    const SolidTensor inc{1e-4, 0, 0, 0, 0, 0};
+    ASSERT_EQ(sph_solid_update_particle_material(*m, p, inc, 1e-6), 0)
+        << m->error.last_error_message;
+    EXPECT_EQ(m->db.particle_phase[p], sph_phase_solid_failed);
+    EXPECT_EQ(s.solid_damage[p], 1.0);
+    EXPECT_EQ(s.solid_stress[p][0], 0.0);
 }
