@@ -6,7 +6,6 @@
 
 #include "core/sph_error.hpp"
 #include "core/sph_model.hpp"
-#include "particle/sph_kernel_wendland.hpp"
 #include "solid/sph_solid.hpp"
 
 namespace {
@@ -377,12 +376,15 @@ int sph_solid_compute_internal_acceleration(Model& m) {
     // stresses are the acting ones (their softening included), so the pair
     // force carries each particle's softening once.
     //
-    // The pair force is the symmetric SPH stress divergence on the reference
-    // geometry, f = V0_i V0_j (stress_i + stress_j) e |dW/dr| with the
-    // Wendland C2 kernel at h = max(h_i, h_j) (whose support is the reference
-    // neighborhood). A force of S e V0_i V0_j / r instead is not a force (its
-    // unit is N m^3): at a 5 mm spacing it is about 10^5 times too weak, and
-    // a struck block would not push back.
+    // The pair force is the work conjugate of the corrected velocity
+    // gradient L_i = sum_j V0_j (v_j - v_i) (C_i dX)^T: f_i = V0_i V0_j
+    // (stress_i C_i + stress_j C_j) dX, dX = X_j - X_i, so the stress power
+    // the strain rates take is exactly the work the forces do and the step
+    // conserves energy. (A force of S e V0_i V0_j / r is no force, its unit
+    // is N m^3, and a kernel-gradient force, not conjugate to L, feeds energy
+    // into the solid until it blows up.) A particle without a correction
+    // (fewer than three neighbors, or singular) takes no strain and exerts
+    // no stress of its own.
     for (int i = 0; i < n; ++i) {
         if (!sph_solid_is_active_particle(db, i)) continue;
         const std::size_t ki = static_cast<std::size_t>(i);
@@ -390,19 +392,20 @@ int sph_solid_compute_internal_acceleration(Model& m) {
             if (j <= i) return;
             const std::size_t kj = static_cast<std::size_t>(j);
             const Vec3 dx = db.x0[j] - db.x0[i];
-            const double r = norm(dx);
-            const Vec3 e{dx.x / r, dx.y / r, dx.z / r};
-            SolidTensor st;
-            for (int c = 0; c < 6; ++c)
-                st[c] = (s.solid_stress[ki][c] + s.solid_stress[kj][c]) / 2.0;
-            const Vec3 t{st[0] * e.x + st[3] * e.y + st[5] * e.z,
-                         st[3] * e.x + st[1] * e.y + st[4] * e.z,
-                         st[5] * e.x + st[4] * e.y + st[2] * e.z};
-            const double h = std::max(db.h[i], db.h[j]);
-            const double dwdr = sph_wendland_c2_dwdr(r / h, h, sph_wendland_c2_factor(h));
-            const double factor =
-                2.0 * s.solid_reference_volume[ki] * s.solid_reference_volume[kj] * -dwdr;
-            const Vec3 f{t.x * factor, t.y * factor, t.z * factor};
+            const auto term = [&](std::size_t k) {
+                if (s.solid_correction_status[k] != sph_solid_correction_ok) return Vec3{};
+                const SolidMatrix& c = s.solid_correction_matrix[k];
+                const Vec3 g{c[0] * dx.x + c[3] * dx.y + c[6] * dx.z,
+                             c[1] * dx.x + c[4] * dx.y + c[7] * dx.z,
+                             c[2] * dx.x + c[5] * dx.y + c[8] * dx.z};
+                const SolidTensor& st = s.solid_stress[k];
+                return Vec3{st[0] * g.x + st[3] * g.y + st[5] * g.z,
+                            st[3] * g.x + st[1] * g.y + st[4] * g.z,
+                            st[5] * g.x + st[4] * g.y + st[2] * g.z};
+            };
+            const Vec3 ti = term(ki), tj = term(kj);
+            const double factor = s.solid_reference_volume[ki] * s.solid_reference_volume[kj];
+            const Vec3 f{(ti.x + tj.x) * factor, (ti.y + tj.y) * factor, (ti.z + tj.z) * factor};
             if (db.mass[i] > 0.0) {
                 s.solid_acc_internal[ki] +=
                     Vec3{f.x / db.mass[i], f.y / db.mass[i], f.z / db.mass[i]};

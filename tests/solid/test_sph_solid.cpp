@@ -270,23 +270,26 @@ TEST(SolidReference, GridNeighborsAndPairSumsEqualTheAllPairsDefinition) {
                 const Vec3 dx = db.x0[j] - db.x0[i];
                 const double r = norm(dx);
                 if (!(r > 0.0 && r <= 2.0 * std::max(db.h[i], db.h[j]))) continue;
-                const Vec3 e{dx.x / r, dx.y / r, dx.z / r};
-                SolidTensor st;
-                for (int c = 0; c < 6; ++c)
-                    st[c] = (s.solid_stress[i][c] + s.solid_stress[j][c]) / 2.0;
-                const Vec3 t{st[0] * e.x + st[3] * e.y + st[5] * e.z,
-                             st[3] * e.x + st[1] * e.y + st[4] * e.z,
-                             st[5] * e.x + st[4] * e.y + st[2] * e.z};
-                // Symmetric stress divergence with the Wendland C2 gradient at
-                // the larger h.
-                const double h = std::max(db.h[i], db.h[j]);
-                const double q = r / h;
-                const double fac = 21.0 / (50.26548245743669 * (h * h * h));
-                const double b3 = (1.0 - q / 2.0) * (1.0 - q / 2.0) * (1.0 - q / 2.0);
-                const double dwdr = -fac * 5.0 * q * b3 / h;
-                const double factor =
-                    2.0 * s.solid_reference_volume[i] * s.solid_reference_volume[j] * -dwdr;
-                const Vec3 f{t.x * factor, t.y * factor, t.z * factor};
+                // Work conjugate of the corrected gradient: V0_i V0_j
+                // (stress_i C_i + stress_j C_j) dX; uncorrected particles add
+                // no term of their own.
+                Vec3 t[2];
+                const int pair[2] = {i, j};
+                for (int side = 0; side < 2; ++side) {
+                    const int k = pair[side];
+                    if (s.solid_correction_status[k] != 0) continue;
+                    const SolidMatrix& c = s.solid_correction_matrix[k];
+                    const Vec3 g{c[0] * dx.x + c[3] * dx.y + c[6] * dx.z,
+                                 c[1] * dx.x + c[4] * dx.y + c[7] * dx.z,
+                                 c[2] * dx.x + c[5] * dx.y + c[8] * dx.z};
+                    const SolidTensor& st = s.solid_stress[k];
+                    t[side] = Vec3{st[0] * g.x + st[3] * g.y + st[5] * g.z,
+                                   st[3] * g.x + st[1] * g.y + st[4] * g.z,
+                                   st[5] * g.x + st[4] * g.y + st[2] * g.z};
+                }
+                const double factor = s.solid_reference_volume[i] * s.solid_reference_volume[j];
+                const Vec3 f{(t[0].x + t[1].x) * factor, (t[0].y + t[1].y) * factor,
+                             (t[0].z + t[1].z) * factor};
                 acc[i] += Vec3{f.x / db.mass[i], f.y / db.mass[i], f.z / db.mass[i]};
                 acc[j] -= Vec3{f.x / db.mass[j], f.y / db.mass[j], f.z / db.mass[j]};
             }
