@@ -225,7 +225,10 @@ TEST(SolidReference, GridNeighborsAndPairSumsEqualTheAllPairsDefinition) {
             db.v[i] = Vec3{u(rng), u(rng), u(rng)};
             db.h[i] *= 1.0 + 0.3 * u(rng);
         }
-        db.x0[7] = db.x0[8];                      // coincident pair: skipped
+        db.x0[7] = db.x0[8];  // coincident pair: skipped
+        // Odd seeds: particles away from their reference positions (the cell
+        // walk); even seeds: at them (the neighbor search's links).
+        if (seed % 2 == 0) db.x = db.x0;
         db.particle_phase[11] = sph_phase_shell;  // other phases take no part
         db.particle_phase[12] = sph_phase_boundary;
         db.particle_status[13] = sph_status_inactive;
