@@ -938,5 +938,8 @@ int sph_input_build_model(Model& m) {
     m.input.input_warning_count += sph_blast_count_unused_regions(m.blast);
     if (int status = sph_solid_build_reference_state(m)) return status;
     if (int status = sph_solid_update_diagnostics(m)) return status;
+    // The neighbor search depends on positions and h alone, and nothing has
+    // moved since the solid reference search ran it.
+    if (m.solid.neighbors_current_at_reference) return sph_success;
     return sph_neighbor_rebuild(m);
 }

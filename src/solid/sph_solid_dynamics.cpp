@@ -74,6 +74,7 @@ int sph_solid_find_reference_neighbors(Model& m) {
     }
     s.reference_offset.assign(static_cast<std::size_t>(n) + 1, 0);
     s.reference_neighbors.clear();
+    s.neighbors_current_at_reference = false;
     if (solids.empty()) return sph_success;
 
     // While every particle is still at its reference position (a build), the
@@ -86,17 +87,25 @@ int sph_solid_find_reference_neighbors(Model& m) {
     }
     if (at_reference) {
         if (const int st = sph_neighbor_rebuild(m)) return st;
+        s.neighbors_current_at_reference = true;
+        std::vector<unsigned char> active(static_cast<std::size_t>(n), 0);
+        int64_t link_total = 0;
+        for (const int i : solids) {
+            active[static_cast<std::size_t>(i)] = 1;
+            link_total += db.neighbor_count[i];
+        }
+        s.reference_neighbors.reserve(static_cast<std::size_t>(link_total));
         std::vector<int> found;
         int64_t total = 0;
         for (int i = 0; i < n; ++i) {
             s.reference_offset[static_cast<std::size_t>(i)] = total;
-            if (!sph_solid_is_active_particle(db, i)) continue;
+            if (!active[static_cast<std::size_t>(i)]) continue;
             found.clear();
             const int64_t begin = db.neighbor_offset[i];
             const int64_t end = begin + db.neighbor_count[i];
             for (int64_t k = begin; k < end; ++k) {
                 const int j = db.neighbor_list[static_cast<std::size_t>(k)];
-                if (j != i && sph_solid_is_active_particle(db, j) && reference_pair(db, i, j)) {
+                if (j != i && active[static_cast<std::size_t>(j)] && reference_pair(db, i, j)) {
                     found.push_back(j);
                 }
             }
@@ -244,6 +253,7 @@ int sph_solid_build_reference_state(Model& m) {
     SolidState& s = m.solid;
     DbState& db = m.db;
     const int n = db.npart;
+    s.neighbors_current_at_reference = false;
     if (s.solid_correction_matrix.size() != static_cast<std::size_t>(n) || n <= 0) {
         return sph_success;
     }

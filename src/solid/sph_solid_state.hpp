@@ -85,4 +85,7 @@ struct SolidState {
     // all-pairs definition visits them.
     std::vector<int64_t> reference_offset;
     std::vector<int> reference_neighbors;
+    // True when the last reference search took the neighbor search's links,
+    // so the neighbor table already describes the reference positions.
+    bool neighbors_current_at_reference = false;
 };

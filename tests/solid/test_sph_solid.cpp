@@ -17,6 +17,7 @@
 #include "../test_expect.hpp"
 #include "core/sph_model.hpp"
 #include "input/sph_input_reader.hpp"
+#include "particle/sph_neighbor.hpp"
 #include "solver/sph_solver_explicit.hpp"
 #include "velunor.h"
 
@@ -209,6 +210,23 @@ TEST(SolidBuild, UnsectionedWaterIsNotASolidParticle) {
     EXPECT_EQ(m->db.particle_phase[2], sph_phase_solid);
     EXPECT_EQ(m->db.rho[2], 7850.0);
     EXPECT_EQ(sph_input_get_warning_count(*m), 0);
+
+    // The build reuses the links of the solid reference search as its
+    // neighbor table: they must be those of a fresh search.
+    ASSERT_TRUE(m->solid.neighbors_current_at_reference);
+    const auto runs = [](const DbState& db) {
+        std::vector<std::vector<int>> out(static_cast<std::size_t>(db.npart));
+        for (int i = 0; i < db.npart; ++i) {
+            for (int k = 0; k < db.neighbor_count[i]; ++k) {
+                out[std::size_t(i)].push_back(
+                    db.neighbor_list[static_cast<std::size_t>(db.neighbor_offset[i] + k)]);
+            }
+        }
+        return out;
+    };
+    const auto reused = runs(m->db);
+    ASSERT_EQ(sph_neighbor_rebuild(*m), 0);
+    EXPECT_EQ(runs(m->db), reused);
 }
 
 // ---------------------------------------------------------------------------
