@@ -222,16 +222,39 @@ bool sph_blast_target_accepts(Model& m, int region, int index) {
 
 int64_t sph_blast_count_pairs(const Model& m, const std::vector<int>& first,
                               const std::vector<int>& second, double radius) {
+    const auto gather = [&](const std::vector<int>& list) {
+        std::vector<Vec3> out;
+        out.reserve(list.size());
+        for (int i : list) out.push_back(m.db.x[static_cast<std::size_t>(i)]);
+        return out;
+    };
+    return sph_blast_count_point_pairs(gather(first), gather(second), radius);
+}
+
+int64_t sph_blast_candidate_pair_count(BlastState& blast, int region) {
+    if (region < 1 || region > sph_blast_max_regions) return 0;
+    const std::size_t r = static_cast<std::size_t>(region - 1);
+    BlastSnapshot& s = blast.snapshot[r];
+    if (blast.pair_count_pending[r] && r < blast.regions.size()) {
+        s.blast_candidate_pair_count =
+            sph_blast_count_point_pairs(blast.source_positions[r], blast.target_positions[r],
+                                        blast.regions[r].blast_radius);
+        blast.pair_count_pending[r] = false;
+    }
+    return s.blast_candidate_pair_count;
+}
+
+int64_t sph_blast_count_point_pairs(const std::vector<Vec3>& first,
+                                    const std::vector<Vec3>& second, double radius) {
     if (first.empty() || second.empty()) return 0;
-    const std::vector<Vec3>& x = m.db.x;
     const double r2 = radius * radius;
     // The grid holds the larger list; the smaller one queries it.
-    const std::vector<int>& grid_points = first.size() >= second.size() ? first : second;
-    const std::vector<int>& queries = first.size() >= second.size() ? second : first;
+    const std::vector<Vec3>& x = first.size() >= second.size() ? first : second;
+    const std::vector<Vec3>& query_points = first.size() >= second.size() ? second : first;
     const auto plain = [&] {
         int64_t count = 0;
-        for (int i : queries) {
-            for (int j : grid_points) count += squared_distance(x[i], x[j]) <= r2 ? 1 : 0;
+        for (const Vec3& q : query_points) {
+            for (const Vec3& p : x) count += squared_distance(q, p) <= r2 ? 1 : 0;
         }
         return count;
     };
@@ -239,9 +262,9 @@ int64_t sph_blast_count_pairs(const Model& m, const std::vector<int>& first,
             std::numeric_limits<double>::max()};
     Vec3 hi{-lo.x, -lo.y, -lo.z};
     std::vector<int> finite_points;
-    finite_points.reserve(grid_points.size());
-    for (int j : grid_points) {
-        const Vec3& p = x[j];
+    finite_points.reserve(x.size());
+    for (int j = 0; j < static_cast<int>(x.size()); ++j) {
+        const Vec3& p = x[static_cast<std::size_t>(j)];
         if (!(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z))) continue;
         finite_points.push_back(j);  // a non-finite position pairs with nothing
         for (int c = 0; c < 3; ++c) {
@@ -299,8 +322,7 @@ int64_t sph_blast_count_pairs(const Model& m, const std::vector<int>& first,
     for (int c = 0; c < 3; ++c) scale = std::max({scale, std::fabs(lo[c]), std::fabs(hi[c])});
     const double slack = 1e-12 * scale;
     int64_t count = 0;
-    for (int i : queries) {
-        const Vec3& q = x[i];
+    for (const Vec3& q : query_points) {
         if (!(std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z))) continue;
         const int64_t z0 = coord(q.z - radius - slack, 2), z1 = coord(q.z + radius + slack, 2);
         const int64_t y0 = coord(q.y - radius - slack, 1), y1 = coord(q.y + radius + slack, 1);
@@ -328,18 +350,24 @@ int64_t sph_blast_count_pairs(const Model& m, const std::vector<int>& first,
                     f0 = std::max(f0, x0);
                     f1 = std::min(f1, x1);
                 }
+                // The cells at either end of the row are tested point by
+                // point; those wholly inside are counted from the prefix sums.
+                const auto test_cells = [&](int64_t from, int64_t to) {
+                    if (from > to) return;
+                    const int k0 = start[static_cast<std::size_t>(row + from)];
+                    const int k1 = start[static_cast<std::size_t>(row + to + 1)];
+                    for (int k = k0; k < k1; ++k) {
+                        const Vec3& p = x[static_cast<std::size_t>(sorted[std::size_t(k)])];
+                        count += squared_distance(q, p) <= r2 ? 1 : 0;
+                    }
+                };
                 if (f0 <= f1) {
                     count += start[static_cast<std::size_t>(row + f1 + 1)] -
                              start[static_cast<std::size_t>(row + f0)];
-                }
-                for (int64_t ix = x0; ix <= x1; ++ix) {
-                    if (ix >= f0 && ix <= f1) continue;
-                    const std::size_t c = static_cast<std::size_t>(row + ix);
-                    for (int k = start[c]; k < start[c + 1]; ++k) {
-                        count += squared_distance(q, x[sorted[static_cast<std::size_t>(k)]]) <= r2
-                                     ? 1
-                                     : 0;
-                    }
+                    test_cells(x0, f0 - 1);
+                    test_cells(f1 + 1, x1);
+                } else {
+                    test_cells(x0, x1);
                 }
             }
         }
@@ -350,6 +378,7 @@ int64_t sph_blast_count_pairs(const Model& m, const std::vector<int>& first,
 void sph_blast_refresh_snapshot(Model& m) {
     BlastState& b = m.blast;
     b.snapshot.fill(BlastSnapshot{});
+    b.pair_count_pending.fill(false);
     const DbState& db = m.db;
     if (db.npart <= 0) return;
     ensure_masks(m);
@@ -357,6 +386,8 @@ void sph_blast_refresh_snapshot(Model& m) {
         m.explosive.explosive_reaction_progress.size() == static_cast<std::size_t>(db.npart);
     b.sources.resize(b.regions.size());
     b.targets.resize(b.regions.size());
+    b.source_positions.resize(b.regions.size());
+    b.target_positions.resize(b.regions.size());
     for (std::size_t r = 0; r < b.regions.size(); ++r) {
         const BlastRegion& region = b.regions[r];
         b.sources[r].clear();
@@ -415,7 +446,12 @@ void sph_blast_refresh_snapshot(Model& m) {
         }
         if (s.blast_source_count > 0) s.blast_source_pressure_mean /= s.blast_source_count;
         if (s.blast_explosive_count > 0) s.blast_explosive_progress_mean /= s.blast_explosive_count;
-        s.blast_candidate_pair_count =
-            sph_blast_count_pairs(m, b.sources[r], b.targets[r], region.blast_radius);
+        const auto positions_of = [&](const std::vector<int>& list, std::vector<Vec3>& out) {
+            out.clear();
+            for (int p : list) out.push_back(db.x[static_cast<std::size_t>(p)]);
+        };
+        positions_of(b.sources[r], b.source_positions[r]);
+        positions_of(b.targets[r], b.target_positions[r]);
+        b.pair_count_pending[r] = true;
     }
 }

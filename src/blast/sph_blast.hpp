@@ -66,8 +66,12 @@ struct BlastState {
     // once per particle count (the sets do not change during a run).
     std::vector<std::vector<unsigned char>> in_target_set;
     int masks_npart = -1;
-    // Accepted sources and targets of the latest refresh (scratch).
+    // Accepted sources and targets of the latest refresh, with their
+    // positions at that refresh: the candidate-pair count is taken from them
+    // only when asked for (no load uses it), so it leaves the step.
     std::vector<std::vector<int>> sources, targets;
+    std::vector<std::vector<Vec3>> source_positions, target_positions;
+    std::array<bool, sph_blast_max_regions> pair_count_pending{};
 };
 
 int sph_blast_phase_code(std::string_view text);
@@ -94,3 +98,8 @@ bool sph_blast_target_accepts(Model& m, int region, int index);
 // through a grid: the count the all-pairs test gives, in linear-ish work.
 int64_t sph_blast_count_pairs(const Model& m, const std::vector<int>& first,
                               const std::vector<int>& second, double radius);
+int64_t sph_blast_count_point_pairs(const std::vector<Vec3>& first,
+                                    const std::vector<Vec3>& second, double radius);
+// The candidate-pair count of region r (1-based) at the latest refresh,
+// counted now if it has not been yet; 0 for a region out of range.
+int64_t sph_blast_candidate_pair_count(BlastState& blast, int region);

@@ -100,7 +100,7 @@ void project_region(Model& m, std::size_t r) {
         store_force(m, r, j, f);
         d.blast_load_max_particle_force = std::max(d.blast_load_max_particle_force, norm(f));
     }
-    d.blast_load_pair_count = s.blast_candidate_pair_count;
+    d.blast_load_pair_count_pending = true;
     if (d.blast_load_target_count >= 1) {
         d.blast_load_energy_input += s.blast_source_energy * s.blast_explosive_progress_mean;
     }
@@ -219,7 +219,12 @@ int sph_blast_load_get_summary(Model& m, int region, BlastRegionSummary& summary
     }
     const std::size_t r = static_cast<std::size_t>(region - 1);
     const BlastSnapshot& s = m.blast.snapshot[r];
-    const BlastLoadDiagnostics& d = m.blast_load.diagnostics[r];
+    BlastLoadDiagnostics& d = m.blast_load.diagnostics[r];
+    sph_blast_candidate_pair_count(m.blast, region);
+    if (d.blast_load_pair_count_pending) {
+        d.blast_load_pair_count = s.blast_candidate_pair_count;
+        d.blast_load_pair_count_pending = false;
+    }
     summary.counts = {s.blast_source_count,
                       s.blast_target_count,
                       s.blast_candidate_pair_count,

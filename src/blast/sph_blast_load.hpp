@@ -21,6 +21,9 @@ inline constexpr int sph_blast_summary_value_size = 26;
 struct BlastLoadDiagnostics {
     int blast_load_target_count = 0;
     int64_t blast_load_pair_count = 0;
+    // The projection took the snapshot's candidate-pair count, which is
+    // counted only when a summary asks for it.
+    bool blast_load_pair_count_pending = false;
     int blast_load_zero_weight_count = 0;
     int blast_load_nonfinite_count = 0;
     Vec3 blast_load_total_force;

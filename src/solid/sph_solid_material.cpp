@@ -130,6 +130,62 @@ double sph_solid_equiv_plastic_strain_rate(double delta_ep, double dt) {
 // the returned stress sits on that surface, or stays at the trial when that
 // surface lies beyond it (no iteration). On error the result holds
 // the start values (stress_old, max(ep_old, 0), rates and work 0, temp_old).
+namespace {
+
+// With a strain-rate term the single return to the rate-free flow stress,
+// scaled afterwards to the flow stress at the rate that return implies, books
+// the same plastic strain again in every later step, even at rest (the stored
+// stress stays above the rate-free surface), and makes plastic strain depend
+// on dt. The plastic increment is instead the root of
+//   q - 3 G d = flow(ep + d, d / dt)
+// on (0, d_max], d_max the rate-free increment, where the left side falls and
+// the right side rises with d (hardening and rate factor never decrease).
+// Illinois regula falsi keeps the bracket.
+int rate_consistent_plastic_delta(ErrorState& error, const SolidJohnsonCook& jc, double q,
+                                  double shear, double dt, double ep, double temp,
+                                  double& plastic_delta) {
+    const auto excess = [&](double d, double& value) {
+        double flow = 0.0;
+        const int status = sph_solid_jc_flow_stress(
+            error, jc, ep + d, sph_solid_equiv_plastic_strain_rate(d, dt), temp, flow);
+        value = q - 3.0 * shear * d - flow;
+        return status;
+    };
+    double lo = 0.0;
+    double hi = plastic_delta;
+    double g_lo = 0.0;
+    double g_hi = 0.0;
+    if (const int status = excess(lo, g_lo)) return status;
+    if (const int status = excess(hi, g_hi)) return status;
+    if (!(g_lo > 0.0) || g_hi >= 0.0) return sph_success;  // no bracket: keep d_max
+    int side = 0;
+    for (int iteration = 0; iteration < 200 && hi - lo > 1e-15 * plastic_delta; ++iteration) {
+        double d = (lo * g_hi - hi * g_lo) / (g_hi - g_lo);
+        if (!(d > lo && d < hi)) d = 0.5 * (lo + hi);
+        double g = 0.0;
+        if (const int status = excess(d, g)) return status;
+        if (g == 0.0) {
+            lo = hi = d;
+            break;
+        }
+        if (g > 0.0) {
+            lo = d;
+            g_lo = g;
+            if (side == 1) g_hi *= 0.5;
+            side = 1;
+        } else {
+            hi = d;
+            g_hi = g;
+            if (side == -1) g_lo *= 0.5;
+            side = -1;
+        }
+    }
+    plastic_delta = hi;
+    return sph_success;
+}
+
+}  // namespace
+
 int sph_solid_jc_return_mapping(ErrorState& error, const SolidTensor& stress_old,
                                 const SolidTensor& strain_inc, double shear, double bulk, double dt,
                                 const SolidJohnsonCook& jc, double temp_old, double ep_old,
@@ -158,7 +214,13 @@ int sph_solid_jc_return_mapping(ErrorState& error, const SolidTensor& stress_old
         return sph_success;
     }
 
-    const double plastic_delta = std::max(0.0, (q - flow0) / (3.0 * shear));
+    double plastic_delta = std::max(0.0, (q - flow0) / (3.0 * shear));
+    if (jc.c > 0.0 && dt > 0.0 && plastic_delta > 0.0) {
+        if (const int status = rate_consistent_plastic_delta(error, jc, q, shear, dt, out.ep,
+                                                             temp_old, plastic_delta)) {
+            return status;
+        }
+    }
     const double ep_rate = sph_solid_equiv_plastic_strain_rate(plastic_delta, dt);
     const double ep = out.ep + plastic_delta;
     double flow1 = 0.0;

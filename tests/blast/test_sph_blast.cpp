@@ -267,6 +267,7 @@ TEST(BlastLoads, SeveralRegionsAgainstThePlainReference) {
             EXPECT_EQ(s.counts[2], plain.pairs) << r;
             EXPECT_EQ(s.counts[3], plain.skipped_sources) << r;
             EXPECT_EQ(s.counts[4], plain.skipped_targets) << r;
+            EXPECT_EQ(s.counts[6], s.counts[5] > 0 ? plain.pairs : 0) << r;
             Vec3 total;
             for (int p = 0; p < m->db.npart; ++p) total += plain.force[std::size_t(p)];
             EXPECT_NEAR(s.values[13], total.x, 1e-12 * (std::fabs(total.x) + 1.0))
@@ -280,8 +281,15 @@ TEST(BlastLoads, SeveralRegionsAgainstThePlainReference) {
                         1e-9 * (norm(sum) + 1.0));
         }
     }
+    // The pair count is taken when a summary asks, from the positions of the
+    // evaluation: moving particles in between does not change it.
+    ASSERT_EQ(sph_blast_load_compute_at(*m, m->control.current_time), 0);
+    const int64_t pairs_at_evaluation = plain_region(*m, 1, m->control.current_time).pairs;
+    for (int p = 0; p < m->db.npart; ++p) m->db.x[p] = 3.0 * m->db.x[p];
     BlastRegionSummary gas;
     ASSERT_EQ(sph_blast_load_get_summary(*m, 1, gas), 0);
+    EXPECT_EQ(gas.counts[2], pairs_at_evaluation);
+    EXPECT_EQ(gas.counts[6], pairs_at_evaluation);
     EXPECT_GT(gas.counts[0], 0);
     EXPECT_GT(gas.counts[2], 0);
     EXPECT_GT(gas.values[13], 0.0);            // the cloud pushes the plate away (+x)

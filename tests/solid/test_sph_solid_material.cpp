@@ -381,25 +381,26 @@ TEST(SolidMaterial, RadialReturn) {
     EXPECT_EQ(res.plastic_work, 0.0);
     EXPECT_EQ(res.temp, 400.0);
 
-    // Above yield on a uniaxial strain increment: one return with the flow
-    // stress at the start state, then the stress is put on the surface at the
-    // new strain and rate, at the old temperature.
+    // Above yield on a uniaxial strain increment, without a rate term: one
+    // return with the flow stress at the start state, then the stress is put
+    // on the surface at the new strain, at the old temperature.
     const SolidTensor large{1e-2, 0, 0, 0, 0, 0};
     const double ep_old = 0.03, temp_old = 500.0;
+    SolidJohnsonCook rate_free = st;
+    rate_free.c = 0.0;
     ASSERT_EQ(sph_solid_elastic_trial(error, old, large, g, k, trial), 0);
     const double q = sph_solid_von_mises(trial);
-    const double flow0 = jc_by_hand(st, ep_old, st.epsdot0, temp_old);
+    const double flow0 = jc_by_hand(rate_free, ep_old, 1.0, temp_old);
     ASSERT_GT(q, flow0);
     const double delta = (q - flow0) / (3.0 * g);
-    const double flow1 = jc_by_hand(st, ep_old + delta, delta / dt, temp_old);
-    ASSERT_EQ(sph_solid_jc_return_mapping(error, old, large, g, k, dt, st, temp_old, ep_old,
-                                          temp_factor, res),
+    const double flow1 = jc_by_hand(rate_free, ep_old + delta, 1.0, temp_old);
+    ASSERT_EQ(sph_solid_jc_return_mapping(error, old, large, g, k, dt, rate_free, temp_old,
+                                          ep_old, temp_factor, res),
               0);
     expect_near_rel(res.plastic_delta, delta, 1e-13);
     expect_near_rel(res.ep, ep_old + delta, 1e-14);
     expect_near_rel(res.ep_rate, delta / dt, 1e-13);
     expect_near_rel(sph_solid_von_mises(res.stress), flow1, 1e-12);
-    EXPECT_GT(flow1, 1.05 * flow0);  // the rate term matters at this rate
     expect_near_rel(sph_solid_mean_stress(res.stress), sph_solid_mean_stress(trial), 1e-14);
     expect_near_rel(res.plastic_work, flow1 * delta, 1e-12);
     expect_near_rel(res.temp, temp_old + temp_factor * flow1 * delta, 1e-14);
@@ -415,23 +416,37 @@ TEST(SolidMaterial, RadialReturn) {
     ASSERT_EQ(sph_solid_jc_return_mapping(error, aliased.stress, large, g, k, dt, st, temp_old,
                                           ep_old, temp_factor, aliased),
               0);
-    EXPECT_EQ(aliased.stress, res.stress);
-    EXPECT_EQ(aliased.ep, res.ep);
+    SolidReturnResult direct;
+    ASSERT_EQ(sph_solid_jc_return_mapping(error, old, large, g, k, dt, st, temp_old, ep_old,
+                                          temp_factor, direct),
+              0);
+    EXPECT_EQ(aliased.stress, direct.stress);
+    EXPECT_EQ(aliased.ep, direct.ep);
 
-    // Without a time step the rate is 0, so the flow stress after the return
-    // lacks the rate term.
+    // With a rate term the increment d solves q - 3 G d = flow(ep + d, d / dt):
+    // the stress lands on the surface of the rate it implies.
+    const double d = direct.plastic_delta;
+    ASSERT_GT(d, 0.0);
+    EXPECT_LT(d, delta);
+    expect_near_rel(q - 3.0 * g * d, jc_by_hand(st, ep_old + d, d / dt, temp_old), 1e-12);
+    expect_near_rel(sph_solid_von_mises(direct.stress),
+                    jc_by_hand(st, ep_old + d, d / dt, temp_old), 1e-12);
+    expect_near_rel(direct.ep_rate, d / dt, 1e-13);
+    EXPECT_GT(sph_solid_von_mises(direct.stress), 1.05 * flow0);  // the rate term matters
+
+    // Without a time step the rate is 0: the rate-free single return.
     ASSERT_EQ(sph_solid_jc_return_mapping(error, old, large, g, k, 0.0, st, temp_old, ep_old,
                                           temp_factor, res),
               0);
     EXPECT_EQ(res.ep_rate, 0.0);
-    expect_near_rel(sph_solid_von_mises(res.stress),
-                    jc_by_hand(st, ep_old + delta, st.epsdot0, temp_old), 1e-12);
+    expect_near_rel(res.plastic_delta, delta, 1e-13);
+    expect_near_rel(sph_solid_von_mises(res.stress), flow1, 1e-12);
 
-    // A flow stress after the step above the trial caps the scale at 1: the
-    // trial is kept while plastic strain and work still accrue.
-    on_surface = st;
-    on_surface.b = 0.0;
-    on_surface.c = 0.5;
+    // A flow stress after the step above the trial (steep hardening from
+    // ep = 0) caps the scale at 1: the trial is kept while plastic strain and
+    // work still accrue.
+    on_surface = rate_free;
+    on_surface.b = 50.0 * on_surface.a;
     ASSERT_EQ(sph_solid_elastic_trial(error, old, small, g, k, trial), 0);
     on_surface.a = 0.999 * sph_solid_von_mises(trial);
     ASSERT_EQ(sph_solid_jc_return_mapping(error, old, small, g, k, 1e-9, on_surface, 298.0, 0.0,
@@ -440,7 +455,7 @@ TEST(SolidMaterial, RadialReturn) {
     ASSERT_GT(res.plastic_delta, 0.0);
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(res.stress[i], trial[i], 1e-8 * std::fabs(trial[0]));
     const double capped_flow =
-        on_surface.a * (1.0 + on_surface.c * std::log(res.plastic_delta / 1e-9));
+        on_surface.a + on_surface.b * std::pow(res.plastic_delta, on_surface.n);
     EXPECT_GT(capped_flow, sph_solid_von_mises(trial));
     expect_near_rel(res.plastic_work, capped_flow * res.plastic_delta, 1e-12);
     EXPECT_EQ(res.temp, 298.0);
@@ -606,4 +621,56 @@ TEST(SolidMaterial, EnergyFailureDamageSoftening) {
                      "Solid softening width must be positive");
         EXPECT_EQ(soft, 0.0);
     }
+}
+
+// With a strain-rate term, plastic strain converges with the step size and a
+// body brought to rest relaxes onto the rate-free surface instead of yielding
+// again in every step.
+TEST(SolidMaterial, RateDependentReturnConvergesAndRelaxesAtRest) {
+    ErrorState error;
+    double g = 0.0, k = 0.0, c = 0.0;
+    ASSERT_EQ(sph_solid_elastic_constants(error, 200e9, 0.29, 7850.0, g, k, c), 0);
+    SolidJohnsonCook jc = copper_jc();
+    jc.c = 0.05;
+    const double rate = 1e4;     // uniaxial strain rate
+    const double duration = 2e-6;  // total strain 2e-2
+    const auto strain_to = [&](int steps, SolidReturnResult& r) {
+        const double dt = duration / steps;
+        r = SolidReturnResult{};
+        const SolidTensor inc{rate * dt, 0, 0, 0, 0, 0};
+        for (int i = 0; i < steps; ++i) {
+            ASSERT_EQ(sph_solid_jc_return_mapping(error, r.stress, inc, g, k, dt, jc, 298.0, r.ep,
+                                                  0.0, r),
+                      0);
+        }
+    };
+    SolidReturnResult coarse, medium, fine;
+    strain_to(100, coarse);
+    strain_to(400, medium);
+    strain_to(1600, fine);
+    ASSERT_GT(fine.ep, 1e-3);
+    EXPECT_NEAR(medium.ep, fine.ep, 0.01 * fine.ep);
+    EXPECT_NEAR(coarse.ep, fine.ep, 0.03 * fine.ep);
+    EXPECT_NEAR(sph_solid_von_mises(medium.stress), sph_solid_von_mises(fine.stress),
+                0.01 * sph_solid_von_mises(fine.stress));
+
+    // At rest the stress relaxes towards the rate-free flow stress; the
+    // plastic strain it books is bounded by that overstress over 3 G.
+    const double dt = duration / 400;
+    const double ep_loaded = medium.ep;
+    const double overstress =
+        sph_solid_von_mises(medium.stress) - jc_by_hand(jc, ep_loaded, jc.epsdot0, 298.0);
+    ASSERT_GT(overstress, 0.0);
+    SolidReturnResult r = medium;
+    double last_q = sph_solid_von_mises(r.stress);
+    for (int i = 0; i < 20000; ++i) {
+        ASSERT_EQ(sph_solid_jc_return_mapping(error, r.stress, {}, g, k, dt, jc, 298.0, r.ep, 0.0,
+                                              r),
+                  0);
+        const double now = sph_solid_von_mises(r.stress);
+        ASSERT_LE(now, last_q);
+        last_q = now;
+    }
+    EXPECT_GT(r.ep, ep_loaded);
+    EXPECT_LE(r.ep - ep_loaded, overstress / (3.0 * g) * (1.0 + 1e-12));
 }
