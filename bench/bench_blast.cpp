@@ -198,9 +198,9 @@ void BM_StepLoads(benchmark::State& state) {
 // summary asks for it (the step itself does not count pairs).
 void BM_CountPairs(benchmark::State& state) {
     run(state, [](Model& m) {
-        benchmark::DoNotOptimize(sph_blast_count_point_pairs(
-            m.blast.source_positions[0], m.blast.target_positions[0],
-            m.blast.regions[0].blast_radius));
+        benchmark::DoNotOptimize(sph_blast_count_point_pairs(m.blast.source_positions[0],
+                                                             m.blast.target_positions[0],
+                                                             m.blast.regions[0].blast_radius));
     });
 }
 

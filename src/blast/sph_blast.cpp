@@ -236,16 +236,15 @@ int64_t sph_blast_candidate_pair_count(BlastState& blast, int region) {
     const std::size_t r = static_cast<std::size_t>(region - 1);
     BlastSnapshot& s = blast.snapshot[r];
     if (blast.pair_count_pending[r] && r < blast.regions.size()) {
-        s.blast_candidate_pair_count =
-            sph_blast_count_point_pairs(blast.source_positions[r], blast.target_positions[r],
-                                        blast.regions[r].blast_radius);
+        s.blast_candidate_pair_count = sph_blast_count_point_pairs(
+            blast.source_positions[r], blast.target_positions[r], blast.regions[r].blast_radius);
         blast.pair_count_pending[r] = false;
     }
     return s.blast_candidate_pair_count;
 }
 
-int64_t sph_blast_count_point_pairs(const std::vector<Vec3>& first,
-                                    const std::vector<Vec3>& second, double radius) {
+int64_t sph_blast_count_point_pairs(const std::vector<Vec3>& first, const std::vector<Vec3>& second,
+                                    double radius) {
     if (first.empty() || second.empty()) return 0;
     const double r2 = radius * radius;
     // The grid holds the larger list; the smaller one queries it.

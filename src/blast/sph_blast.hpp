@@ -98,8 +98,8 @@ bool sph_blast_target_accepts(Model& m, int region, int index);
 // through a grid: the count the all-pairs test gives, in linear-ish work.
 int64_t sph_blast_count_pairs(const Model& m, const std::vector<int>& first,
                               const std::vector<int>& second, double radius);
-int64_t sph_blast_count_point_pairs(const std::vector<Vec3>& first,
-                                    const std::vector<Vec3>& second, double radius);
+int64_t sph_blast_count_point_pairs(const std::vector<Vec3>& first, const std::vector<Vec3>& second,
+                                    double radius);
 // The candidate-pair count of region r (1-based) at the latest refresh,
 // counted now if it has not been yet; 0 for a region out of range.
 int64_t sph_blast_candidate_pair_count(BlastState& blast, int region);

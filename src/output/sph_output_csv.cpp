@@ -10,6 +10,7 @@
 #include "core/sph_model.hpp"
 #include "core/sph_text.hpp"
 #include "output/sph_output_file.hpp"
+#include "output/sph_output_summary.hpp"
 #include "output/sph_output_vtu.hpp"
 
 namespace {
@@ -252,7 +253,10 @@ int sph_output_write_step(Model& m, int step, double time) {
     if (const int status = sph_output_write_csv(m, step_path(directory, stem + ".csv"))) {
         return status;
     }
-    // The summary CSV (stem + "_summary.csv") comes next once its writer exists.
+    if (const int status =
+            sph_output_write_summary(m, step_path(directory, stem + "_summary.csv"), step, time)) {
+        return status;
+    }
     const std::string vtu_file = sph_text_field(stem + ".vtu", sph_pvd_file_len);
     if (const int status = sph_output_write_vtu(m, step_path(directory, vtu_file))) {
         return status;

@@ -31,6 +31,8 @@ constexpr std::string_view csv_open_failed = "failed to open CSV output file";
 constexpr std::string_view csv_write_failed = "failed to write CSV output file";
 constexpr std::string_view vtu_open_failed = "failed to open VTU output file";
 constexpr std::string_view vtu_write_failed = "failed to write VTU output file";
+constexpr std::string_view summary_open_failed = "failed to open summary output file";
+constexpr std::string_view summary_write_failed = "failed to write summary output file";
 constexpr std::string_view pvd_open_failed = "failed to open PVD output file";
 
 int write_csv(Model& m, const std::string& path) {
@@ -175,6 +177,7 @@ TEST(OutputFile, StepRefusesAFifoAtAnyOfItsFiles) {
         std::string_view message;
     };
     const Case cases[] = {{"velunor_00000001.csv", csv_open_failed},
+                          {"velunor_00000001_summary.csv", summary_open_failed},
                           {"velunor_00000001.vtu", vtu_open_failed},
                           {"velunor.pvd", pvd_open_failed}};
     for (const Case& c : cases) {
@@ -323,26 +326,28 @@ TEST(OutputFile, StepCutShortLeavesNoPartialFileAndKeepsTheSeries) {
     EXPECT_TRUE(vtu_and_pvd_check({pvd, dir.file("velunor_00000002.vtu")}));
 }
 
-TEST(OutputFile, StepWhoseVtuIsCutShortStaysOutOfTheSeries) {
-    // An empty model's CSV (the header) is shorter than its VTU, so a limit
-    // between the two lets the CSV complete and cuts the VTU short.
+TEST(OutputFile, StepWhoseSummaryIsCutShortStaysOutOfTheSeries) {
+    // An empty model's particle CSV (the header) is shorter than its summary,
+    // so a limit between the two lets the CSV complete and cuts the summary
+    // short; the step stops there.
     TempDir dir;
     Model m;
     m.control.output_directory = dir.path().string();
     ASSERT_EQ(sph_output_write_step(m, 0, 0.0), 0);
     const std::string csv_text = read_file(dir.file("velunor_00000000.csv"));
-    const std::string vtu_text = read_file(dir.file("velunor_00000000.vtu"));
+    const std::string summary_text = read_file(dir.file("velunor_00000000_summary.csv"));
     const std::string pvd_text = read_file(dir.file("velunor.pvd"));
-    ASSERT_LT(csv_text.size() + 100, vtu_text.size());
+    ASSERT_LT(csv_text.size() + 100, summary_text.size());
 
     int status = 0;
     {
-        FileSizeLimit cap((csv_text.size() + vtu_text.size()) / 2);
+        FileSizeLimit cap((csv_text.size() + summary_text.size()) / 2);
         status = sph_output_write_step(m, 1, 1.0);
     }
     EXPECT_EQ(status, 3);
-    EXPECT_EQ(m.error.last_error_message, vtu_write_failed);
+    EXPECT_EQ(m.error.last_error_message, summary_write_failed);
     EXPECT_EQ(read_file(dir.file("velunor_00000001.csv")), csv_text);  // complete
+    EXPECT_FALSE(fs::exists(dir.file("velunor_00000001_summary.csv")));
     EXPECT_FALSE(fs::exists(dir.file("velunor_00000001.vtu")));
     EXPECT_EQ(read_file(dir.file("velunor.pvd")), pvd_text);
     EXPECT_EQ(m.pvd.entries.size(), 1u);

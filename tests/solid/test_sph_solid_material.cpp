@@ -394,8 +394,8 @@ TEST(SolidMaterial, RadialReturn) {
     ASSERT_GT(q, flow0);
     const double delta = (q - flow0) / (3.0 * g);
     const double flow1 = jc_by_hand(rate_free, ep_old + delta, 1.0, temp_old);
-    ASSERT_EQ(sph_solid_jc_return_mapping(error, old, large, g, k, dt, rate_free, temp_old,
-                                          ep_old, temp_factor, res),
+    ASSERT_EQ(sph_solid_jc_return_mapping(error, old, large, g, k, dt, rate_free, temp_old, ep_old,
+                                          temp_factor, res),
               0);
     expect_near_rel(res.plastic_delta, delta, 1e-13);
     expect_near_rel(res.ep, ep_old + delta, 1e-14);
@@ -632,7 +632,7 @@ TEST(SolidMaterial, RateDependentReturnConvergesAndRelaxesAtRest) {
     ASSERT_EQ(sph_solid_elastic_constants(error, 200e9, 0.29, 7850.0, g, k, c), 0);
     SolidJohnsonCook jc = copper_jc();
     jc.c = 0.05;
-    const double rate = 1e4;     // uniaxial strain rate
+    const double rate = 1e4;       // uniaxial strain rate
     const double duration = 2e-6;  // total strain 2e-2
     const auto strain_to = [&](int steps, SolidReturnResult& r) {
         const double dt = duration / steps;
@@ -664,9 +664,8 @@ TEST(SolidMaterial, RateDependentReturnConvergesAndRelaxesAtRest) {
     SolidReturnResult r = medium;
     double last_q = sph_solid_von_mises(r.stress);
     for (int i = 0; i < 20000; ++i) {
-        ASSERT_EQ(sph_solid_jc_return_mapping(error, r.stress, {}, g, k, dt, jc, 298.0, r.ep, 0.0,
-                                              r),
-                  0);
+        ASSERT_EQ(
+            sph_solid_jc_return_mapping(error, r.stress, {}, g, k, dt, jc, 298.0, r.ep, 0.0, r), 0);
         const double now = sph_solid_von_mises(r.stress);
         ASSERT_LE(now, last_q);
         last_q = now;
