@@ -47,9 +47,11 @@ static const char* const usage_text = VELUNOR_USAGE_LINES
     "            terminal)\n"
     "  info      read and build DECK and describe the model\n"
     "\n"
-    "  --output DIR    write step output (particle CSV, VTU, PVD) into DIR,\n"
-    "                  created if missing; the series holds the initial and\n"
-    "                  the final state as well as every N-th step\n"
+    "  --output DIR    write step output (particle CSV, summary CSV, VTU, PVD)\n"
+    "                  into DIR, created if missing; the series holds the\n"
+    "                  initial and the final state as well as every N-th\n"
+    "                  step, and the run's report adds the blast regions of\n"
+    "                  the final summary\n"
     "  --interval N    write step output every N steps (N > 0)\n";
 
 static int usage_error(const char* message, const char* detail) {
@@ -425,9 +427,75 @@ static int phase_count(const ParticleState* s, int phase) {
     return n;
 }
 
+/* Per-region blast figures of the run's last summary file (written beside
+ * the step output, so only a run with --output has one): the load's target
+ * count, the region pressure before its SCALE factor (source mean plus the
+ * water mid-range when water is inside) and the total force. */
+static double summary_value(const char* text, const char* name) {
+    const size_t length = strlen(name);
+    for (const char* line = text; line != NULL && *line != '\0';) {
+        if (strncmp(line, name, length) == 0 && line[length] == ',') {
+            return strtod(line + length + 1, NULL);
+        }
+        line = strchr(line, '\n');
+        if (line != NULL) ++line;
+    }
+    return 0.0;
+}
+
+static void print_blast_report(const char* output, int step) {
+    if (output == NULL) return;
+    char path[1200];
+    snprintf(path, sizeof path, "%s/velunor_%08d_summary.csv", output, step);
+    FILE* f = fopen(path, "rb");
+    if (f == NULL) return;
+    char* text = NULL;
+    size_t size = 0, capacity = 0;
+    for (;;) {
+        if (capacity - size < 4096) {
+            char* grown = realloc(text, capacity + 65536);
+            if (grown == NULL) break;
+            text = grown;
+            capacity += 65536;
+        }
+        const size_t got = fread(text + size, 1, capacity - size - 1, f);
+        size += got;
+        if (got == 0) break;
+    }
+    fclose(f);
+    if (text == NULL) return;
+    text[size] = '\0';
+    const int regions = (int)summary_value(text, "blast_regions");
+    if (regions > 0) printf("blast regions    %d\n", regions);
+    for (int r = 1; r <= regions; ++r) {
+        char name[96];
+#define BLAST_VALUE(base) (snprintf(name, sizeof name, "%s_%d", base, r), summary_value(text, name))
+        const double sources = BLAST_VALUE("blast_source_count");
+        const double targets = BLAST_VALUE("blast_target_count");
+        if (sources == 0.0 && targets == 0.0) {
+            printf("blast region %-3d no sources or targets (or disabled)\n", r);
+            continue;
+        }
+        double pressure = BLAST_VALUE("blast_source_pressure_mean");
+        if (BLAST_VALUE("blast_water_count") > 0.0) {
+            pressure += (BLAST_VALUE("blast_water_pressure_min") +
+                         BLAST_VALUE("blast_water_pressure_max")) /
+                        2.0;
+        }
+        const double fx = BLAST_VALUE("blast_total_force_x");
+        const double fy = BLAST_VALUE("blast_total_force_y");
+        const double fz = BLAST_VALUE("blast_total_force_z");
+        printf("blast region %-3d %.0f targets loaded   pressure %.6e   force %.6e %.6e %.6e\n", r,
+               BLAST_VALUE("blast_load_targets"), pressure, fx, fy, fz);
+#undef BLAST_VALUE
+    }
+    free(text);
+}
+
 /* `start_extent` is the gas extent at the start of the run (ignored when the
  * model has no gas). */
-static int print_summary(int steps, double time, double wall, double start_extent) {
+static int print_summary(int steps, double time, double wall, double start_extent,
+                         const char* output, int step) {
     double mass = 0.0, momentum[3] = {0.0, 0.0, 0.0}, max_pressure = 0.0;
     double min_density = 0.0, max_density = 0.0;
     int status =
@@ -468,6 +536,7 @@ static int print_summary(int steps, double time, double wall, double start_exten
     }
     if (explosive.count > 0) print_explosive_report(&explosive);
     if (has_solids(&solid)) print_solid_report(&solid);
+    print_blast_report(output, step);
     free_state(&s);
     return exit_ok;
 }
@@ -575,7 +644,8 @@ static int cmd_run(const char* deck, const char* output, int interval) {
         status = velunor_write_output(step, time);
         if (status != 0) return report(status);
     }
-    const int result = print_summary(step - step0, time, wall_seconds() - start, start_extent);
+    const int result =
+        print_summary(step - step0, time, wall_seconds() - start, start_extent, output, step);
     velunor_finalize();
     return result;
 }

@@ -747,3 +747,71 @@ TEST_F(Cli, ExplosiveAndSolidBuildFailuresGiveTheMessageAndStatus) {
 }
 
 #endif  // VELUNOR_CLI
+
+// A run with --output reports each blast region from its last summary file:
+// the loaded targets, the source pressure (no water inside) and the total
+// force, which the last particle CSV gives independently.
+TEST_F(Cli, BlastRegionsReportedFromTheFinalSummary) {
+    const std::string text =
+        "*NODE\n1, 0, 0, 0\n2, 0.01, 0, 0\n3, 0.02, 0, 0\n"
+        "101, 0.05, 0, 0\n102, 0.05, 0.01, 0\n103, 0.05, 0, 0.01\n"
+        "*NSET, NSET=CLOUD, GENERATE\n1, 3\n*NSET, NSET=PLATE, GENERATE\n101, 103\n"
+        "*MATERIAL, NAME=Air, TYPE=GAS\n*DENSITY\n10\n"
+        "*VELUNOR EOS, TYPE=IDEAL_GAS, MATERIAL=Air, GAMMA=1.4, E0=2.5e5\n"
+        "*GAS SECTION, NSET=CLOUD, MATERIAL=Air\n"
+        "*VELUNOR PARTICLE CONTROL, H=0.013, MASS=1e-5, VOLUME=1e-6\n"
+        "*MATERIAL, NAME=Steel, TYPE=SOLID\n*DENSITY\n7850\n*ELASTIC\n2e11, 0.3\n"
+        "*SOLID SECTION, NSET=PLATE, MATERIAL=Steel\n"
+        "*VELUNOR SOLID CONTROL, MATERIAL=Steel, H=0.013, VOLUME=1e-6\n"
+        "*VELUNOR TIME CONTROL, DT=1e-7, TIME=3e-7, STEPS=10\n"
+        "*VELUNOR BLAST REGION, NAME=A, RADIUS=0.1, TARGET_SET=PLATE\n"
+        "*VELUNOR BLAST REGION, NAME=OFF, RADIUS=0.1, TARGET_SET=PLATE, ENABLED=NO\n";
+    const fs::path deck = write("blast.inp", text);
+    Result r = run("run '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find("blast"), std::string::npos) << "no summary file without --output";
+
+    const fs::path out = dir_ / "out";
+    r = run("run '" + deck.string() + "' --output '" + out.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("blast regions    2\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("blast region 2   no sources or targets (or disabled)\n"),
+              std::string::npos)
+        << r.out;
+    const std::vector<double> line = numbers_of(r.out, "blast region 1 ");
+    ASSERT_EQ(line.size(), 5u) << r.out;  // targets, pressure, force x y z
+
+    // The last particle CSV: gas pressures and the blast force columns.
+    fs::path last;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        const bool summary = entry.path().stem().string().ends_with("_summary");
+        if (entry.path().extension() == ".csv" && !summary && entry.path() > last) {
+            last = entry.path();
+        }
+    }
+    std::istringstream rows(read_text(last));
+    std::string row;
+    std::getline(rows, row);
+    double pressure_sum = 0.0, force[3] = {0.0, 0.0, 0.0};
+    int gas = 0;
+    while (std::getline(rows, row)) {
+        std::vector<double> col;
+        std::istringstream fields(row);
+        for (std::string field; std::getline(fields, field, ',');) {
+            col.push_back(std::strtod(field.c_str(), nullptr));
+        }
+        ASSERT_EQ(col.size(), 52u);
+        if (col[1] == 2) {
+            pressure_sum += col[12];
+            ++gas;
+        }
+        for (int c = 0; c < 3; ++c) force[c] += col[32 + std::size_t(c)];
+    }
+    ASSERT_EQ(gas, 3);
+    EXPECT_EQ(line[0], 3.0);
+    EXPECT_NEAR(line[1], pressure_sum / 3.0, 1e-6 * std::fabs(line[1]));
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(line[2 + std::size_t(c)], force[c], 1e-6 * (std::fabs(force[c]) + 1e-12));
+    }
+    EXPECT_GT(line[2], 0.0);  // the cloud pushes the plate along +x
+}
