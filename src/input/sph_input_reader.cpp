@@ -207,7 +207,8 @@ int parse_damage_initiation(Model& m, const SphCsvFields& f) {
         return st;
     }
     if (material_type_is_shell(m, m.input.active_material_name)) {
-        return sph_shell_set_failure(m, m.input.active_material_name, {d[0], d[1], d[2], d[3], d[4]});
+        return sph_shell_set_failure(m, m.input.active_material_name,
+                                     {d[0], d[1], d[2], d[3], d[4]});
     }
     return sph_solid_set_failure(m, m.input.active_material_name, {d[0], d[1], d[2], d[3], d[4]});
 }

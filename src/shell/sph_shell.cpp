@@ -309,7 +309,8 @@ int ShellBuilder::element_geometry(int p, int sec, ElementGeometry& g) {
             Vec3 x[4];
             for (int c = 0; c < std::min(count, 4); ++c) {
                 const int q = sph_db_find_node(db_, element.element_conn[c]);
-                if (q < 0) return fail(m_, sph_error_input, "Shell element references unknown node");
+                if (q < 0)
+                    return fail(m_, sph_error_input, "Shell element references unknown node");
                 x[c] = db_.x0[static_cast<std::size_t>(q)];
             }
             area_vector = sph_shell_triangle_area_vector(x[0], x[1], x[2]);
@@ -378,8 +379,7 @@ int ShellBuilder::apply_director(int p, const Vec3& d, int source) {
 
 // Director set first, then the section's orientation, else the geometry;
 // then the reference area (element share, else volume / thickness).
-int ShellBuilder::initialize_director(int p, int sec, const SectionRecord& section,
-                                      double& area) {
+int ShellBuilder::initialize_director(int p, int sec, const SectionRecord& section, double& area) {
     const std::size_t k = static_cast<std::size_t>(p);
     const double t = section.section_thickness;
     area = 0.0;
@@ -415,7 +415,8 @@ int ShellBuilder::initialize_director(int p, int sec, const SectionRecord& secti
         source = sph_shell_director_geometry;
     } else {
         const int o = sph_shell_find_orientation(s_, section.section_orientation_name);
-        if (o == 0) return fail(m_, sph_error_input, "Shell section references unknown orientation");
+        if (o == 0)
+            return fail(m_, sph_error_input, "Shell section references unknown orientation");
         ShellOrientation& entry = s_.orientations[static_cast<std::size_t>(o - 1)];
         entry.used = true;
         d = entry.director;
@@ -537,9 +538,8 @@ int ShellBuilder::initialize_particle(int p, int sec) {
     s_.shell_failure_status[k] = 0;
     const int points = section.section_integration_points;
     s_.shell_ip_count[k] = points;
-    if (const int st =
-            sph_shell_set_integration_rule(m_.error, points, s_.shell_ip_coord[k],
-                                           s_.shell_ip_weight[k])) {
+    if (const int st = sph_shell_set_integration_rule(m_.error, points, s_.shell_ip_coord[k],
+                                                      s_.shell_ip_weight[k])) {
         return st;
     }
     for (int q = 0; q < points; ++q) {
@@ -681,7 +681,8 @@ int sph_shell_set_control(Model& m, std::string_view material_name, std::string_
     if (!sph_shell_scalar_is_finite(width)) {
         return fail(m, sph_error_argument, "Shell softening WIDTH is not finite");
     }
-    if (!(width > 0.0)) return fail(m, sph_error_argument, "Shell softening WIDTH must be positive");
+    if (!(width > 0.0))
+        return fail(m, sph_error_argument, "Shell softening WIDTH must be positive");
     ShellMaterialSlot* s = nullptr;
     if (const int st = prepare_material(m, material_name, s)) return st;
     s->shell_softening_type = sph_text_field(type, sph_name_len);
@@ -692,7 +693,8 @@ int sph_shell_set_control(Model& m, std::string_view material_name, std::string_
 
 int sph_shell_add_orientation(Model& m, std::string_view name, const Vec3& director,
                               const Vec3& tangent) {
-    if (sph_text_is_blank(name)) return fail(m, sph_error_input, "Shell orientation is missing NAME");
+    if (sph_text_is_blank(name))
+        return fail(m, sph_error_input, "Shell orientation is missing NAME");
     if (!sph_shell_vector_is_finite(director)) {
         return fail(m, sph_error_input, "Shell orientation director is not finite");
     }
@@ -727,7 +729,8 @@ int sph_shell_add_orientation(Model& m, std::string_view name, const Vec3& direc
 }
 
 int sph_shell_set_director_for_set(Model& m, std::string_view set_name, const Vec3& director) {
-    if (sph_text_is_blank(set_name)) return fail(m, sph_error_input, "Shell director is missing SET");
+    if (sph_text_is_blank(set_name))
+        return fail(m, sph_error_input, "Shell director is missing SET");
     if (!sph_shell_vector_is_finite(director)) {
         return fail(m, sph_error_input, "Shell director is not finite");
     }
@@ -752,7 +755,8 @@ int sph_shell_set_director_for_set(Model& m, std::string_view set_name, const Ve
 
 int sph_shell_set_rotation_for_set(Model& m, std::string_view set_name, const Vec3& omega,
                                    const Vec3& alpha) {
-    if (sph_text_is_blank(set_name)) return fail(m, sph_error_input, "Shell rotation is missing SET");
+    if (sph_text_is_blank(set_name))
+        return fail(m, sph_error_input, "Shell rotation is missing SET");
     if (!sph_shell_vector_is_finite(omega)) {
         return fail(m, sph_error_input, "Shell angular velocity is not finite");
     }
@@ -825,7 +829,8 @@ int sph_shell_build_state(Model& m) {
     const DbState& db = m.db;
     for (int i = 0; i < db.npart; ++i) {
         if (!is_active_shell(db, i)) continue;
-        if (const int st = builder.initialize_particle(i, db.section_id[static_cast<std::size_t>(i)])) {
+        if (const int st =
+                builder.initialize_particle(i, db.section_id[static_cast<std::size_t>(i)])) {
             return st;
         }
     }
