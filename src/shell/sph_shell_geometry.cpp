@@ -91,7 +91,7 @@ bool cloud_is_collinear(const DbState& db, const std::vector<int>& list) {
     for (int p : list) {
         const Vec3 u = db.x0[static_cast<std::size_t>(p)] - base;
         const double r = norm(cross(u, e)) * (1.0 + 1e-14) + 2e-15 * norm(u);
-        radius = std::max(radius, r);
+        if (!(r <= radius)) radius = r;  // a NaN bound stays NaN: no proof
     }
     const double diameter = 2.0 * reach * (1.0 + 1e-15);
     const double bound = (4.0 * radius * diameter + 2e-15 * diameter * diameter) * (1.0 + 1e-12);

@@ -520,6 +520,16 @@ TEST(ShellBuild, ParticleMessagesAndCounters) {
     fails("*NODE\n1, 0, 0, 0\n2, 1, 0, 0\n*ELEMENT, TYPE=S3\n5, 1, 2, 99\n*ELSET, ELSET=E\n5\n" +
               mat + "*SHELL SECTION, ELSET=E, MATERIAL=Alu, THICKNESS=0.5" + time,
           "Shell element references unknown node", nullptr, 0, false);
+    // Element normals that overflow, or cancel: the director check fails.
+    const std::string tri = "*ELEMENT, TYPE=S3\n5, 1, 2, 3\n6, 1, 3, 2\n*ELSET, ELSET=E\n";
+    fails("*NODE\n1, 0, 0, 0\n2, 1e300, 0, 0\n3, 0, 1e300, 0\n" + tri + "5\n" + mat +
+              "*SHELL SECTION, ELSET=E, MATERIAL=Alu, THICKNESS=0.5" + time,
+          "Shell director is not finite", &D::shell_director_degenerate_count,
+          sph_shell_director_degenerate, false);
+    fails("*NODE\n1, 0, 0, 0\n2, 1, 0, 0\n3, 0, 1, 0\n" + tri + "5, 6\n" + mat +
+              "*SHELL SECTION, ELSET=E, MATERIAL=Alu, THICKNESS=0.5" + time,
+          "Shell director is degenerate", &D::shell_director_degenerate_count,
+          sph_shell_director_degenerate, false);
     // A degenerate element counts once per particle that sees it.
     {
         auto m = deck_test::fresh_model();
