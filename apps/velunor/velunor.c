@@ -680,6 +680,21 @@ static void print_id_counts(const char* title, const char* label, const int* ids
     free(counts);
 }
 
+/* Shell sections and their shell particles (failed ones included), from the
+ * particle state: the exports reach no director or area of a shell. */
+static void print_shell_sections(const ParticleState* s) {
+    int* shells = malloc(((size_t)s->count + 1) * sizeof(int));
+    if (shells == NULL) return;
+    int n = 0;
+    for (int i = 0; i < s->count; ++i) {
+        if (s->phase[i] == VELUNOR_PHASE_SHELL || s->phase[i] == VELUNOR_PHASE_SHELL_FAILED) {
+            shells[n++] = s->section[i];
+        }
+    }
+    if (n > 0) print_id_counts("shell sections", "section", shells, n);
+    free(shells);
+}
+
 static int cmd_info(const char* deck) {
     int status = load_model(deck);
     if (status != 0) return report(status);
@@ -724,6 +739,7 @@ static int cmd_info(const char* deck) {
     }
     if (explosive.count > 0) print_explosive_report(&explosive);
     if (has_solids(&solid)) print_solid_report(&solid);
+    print_shell_sections(&s);
     free_state(&s);
     velunor_finalize();
     return exit_ok;

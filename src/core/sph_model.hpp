@@ -17,6 +17,7 @@
 #include "output/sph_output_vtu.hpp"
 #include "particle/sph_neighbor.hpp"
 #include "particle/sph_particle.hpp"
+#include "shell/sph_shell.hpp"
 #include "solid/sph_solid.hpp"
 #include "solid/sph_solid_api.hpp"
 #include "solid/sph_solid_dynamics.hpp"
@@ -36,6 +37,7 @@ struct Model {
     GasState gas;  // its sources are gas.sources
     ExplosiveState explosive;
     SolidState solid;
+    ShellState shell;
     BlastState blast;
     BlastLoadState blast_load;
     PvdState pvd;

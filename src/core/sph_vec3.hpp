@@ -39,5 +39,8 @@ inline double dot(const Vec3& a, const Vec3& b) {
 inline double norm(const Vec3& a) {
     return std::sqrt(dot(a, a));
 }
+inline Vec3 cross(const Vec3& a, const Vec3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 
 static_assert(sizeof(Vec3) == 3 * sizeof(double), "Vec3 must be three adjacent doubles");

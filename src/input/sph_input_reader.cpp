@@ -169,9 +169,8 @@ int read_reals(Model& m, const SphCsvFields& f, int n, double* values,
 }
 
 // *ELASTIC, *PLASTIC and *DAMAGE INITIATION go to the shell module when the
-// active material is a shell material (material_type_is_shell), else to the
-// solid module. The shell module is not part of the library yet: a shell
-// material's values are checked and not stored.
+// active material is a shell material (material_type_is_shell) at the moment
+// the line is read, else to the solid module.
 int parse_elastic(Model& m, const SphCsvFields& f) {
     if (f.count < 2) return sph_input_set_error(m, "invalid *ELASTIC record");
     double e_mod = 0.0;
@@ -182,7 +181,9 @@ int parse_elastic(Model& m, const SphCsvFields& f) {
     if (!sph_number_read_real(f.field[1], nu)) {
         return sph_input_set_error(m, "invalid Poisson ratio");
     }
-    if (material_type_is_shell(m, m.input.active_material_name)) return sph_success;
+    if (material_type_is_shell(m, m.input.active_material_name)) {
+        return sph_shell_set_elastic(m, m.input.active_material_name, e_mod, nu);
+    }
     return sph_solid_set_elastic(m, m.input.active_material_name, e_mod, nu);
 }
 
@@ -192,8 +193,10 @@ int parse_plastic(Model& m, const SphCsvFields& f) {
                             "invalid Johnson-Cook plastic value")) {
         return st;
     }
-    if (material_type_is_shell(m, m.input.active_material_name)) return sph_success;
     const SolidJohnsonCook values{jc[0], jc[1], jc[2], jc[3], jc[4], jc[5], jc[6], jc[7]};
+    if (material_type_is_shell(m, m.input.active_material_name)) {
+        return sph_shell_set_johnson_cook(m, m.input.active_material_name, values);
+    }
     return sph_solid_set_johnson_cook(m, m.input.active_material_name, values);
 }
 
@@ -203,14 +206,21 @@ int parse_damage_initiation(Model& m, const SphCsvFields& f) {
                             "invalid Johnson-Cook damage value")) {
         return st;
     }
-    if (material_type_is_shell(m, m.input.active_material_name)) return sph_success;
+    if (material_type_is_shell(m, m.input.active_material_name)) {
+        return sph_shell_set_failure(m, m.input.active_material_name,
+                                     {d[0], d[1], d[2], d[3], d[4]});
+    }
     return sph_solid_set_failure(m, m.input.active_material_name, {d[0], d[1], d[2], d[3], d[4]});
 }
 
 int parse_orientation(Model& m, const SphCsvFields& f) {
-    double values[6] = {};
-    return read_reals(m, f, 6, values, "invalid *ORIENTATION record",
-                      "invalid *ORIENTATION numeric value");
+    double v[6] = {};
+    if (int st = read_reals(m, f, 6, v, "invalid *ORIENTATION record",
+                            "invalid *ORIENTATION numeric value")) {
+        return st;
+    }
+    return sph_shell_add_orientation(m, m.input.active_orientation_name, Vec3{v[0], v[1], v[2]},
+                                     Vec3{v[3], v[4], v[5]});
 }
 
 int parse_data_line(Model& m, int keyword_id, std::string_view line, SphCsvFields& fields,
@@ -308,12 +318,12 @@ int register_material(Model& m, std::string_view line) {
     in.active_material_name = name;
     std::string type = option_or(line, "TYPE", "UNSPECIFIED");
     if (int status = sph_db_add_material(m, name, type)) return status;
-    // Every module with a material table is offered the material; the shell
-    // table joins here when that module exists.
+    // Every module with a material table is offered the material.
     sph_water_note_material(m.water, name, type);
     sph_gas_note_material(m, name, type);
     sph_explosive_note_material(m, name, type);
     sph_solid_note_material(m, name, type);
+    sph_shell_note_material(m, name, type);
     return sph_success;
 }
 
@@ -552,6 +562,41 @@ int parse_solid_control(Model& m, std::string_view line) {
     return sph_solid_set_control(m, material, softening, width, has_h, h, has_volume, volume);
 }
 
+// SET, else NSET, else ELSET, and the director NX, NY, NZ.
+int parse_shell_director(Model& m, std::string_view line) {
+    const std::string_view set = first_option(line, {"SET", "NSET", "ELSET"});
+    if (set.empty()) return sph_input_set_error(m, "Shell director is missing SET option");
+    Vec3 d;
+    if (int st = sph_input_get_required_real(m, line, "NX", d.x)) return st;
+    if (int st = sph_input_get_required_real(m, line, "NY", d.y)) return st;
+    if (int st = sph_input_get_required_real(m, line, "NZ", d.z)) return st;
+    return sph_shell_set_director_for_set(m, set, d);
+}
+
+// SET, else NSET, else ELSET; the angular velocity OX, OY, OZ and the
+// angular acceleration AX, AY, AZ (0 each when absent).
+int parse_shell_rotation(Model& m, std::string_view line) {
+    const std::string_view set = first_option(line, {"SET", "NSET", "ELSET"});
+    if (set.empty()) return sph_input_set_error(m, "Shell rotation is missing SET option");
+    Vec3 omega, alpha;
+    if (int st = sph_input_get_required_real(m, line, "OX", omega.x)) return st;
+    if (int st = sph_input_get_required_real(m, line, "OY", omega.y)) return st;
+    if (int st = sph_input_get_required_real(m, line, "OZ", omega.z)) return st;
+    if (int st = sph_input_get_optional_real(m, line, "AX", alpha.x)) return st;
+    if (int st = sph_input_get_optional_real(m, line, "AY", alpha.y)) return st;
+    if (int st = sph_input_get_optional_real(m, line, "AZ", alpha.z)) return st;
+    return sph_shell_set_rotation_for_set(m, set, omega, alpha);
+}
+
+// MATERIAL, SOFTENING and WIDTH (1.0).
+int parse_shell_control(Model& m, std::string_view line) {
+    const std::string_view material = sph_input_get_option(line, "MATERIAL");
+    const std::string_view softening = sph_input_get_option(line, "SOFTENING");
+    double width = 1.0;
+    if (int st = sph_input_get_optional_real(m, line, "WIDTH", width)) return st;
+    return sph_shell_set_control(m, material, softening, width);
+}
+
 // The second spelling of an option counts only when the first is absent or
 // blank.
 int parse_blast_region(Model& m, std::string_view line) {
@@ -620,9 +665,9 @@ int dispatch_velunor(Model& m, std::string_view line) {
         {"BLAST REGION", parse_blast_region},
         {"EXPLOSIVE", parse_explosive_control},
         {"IGNITION", parse_ignition},
-        {"SHELL DIRECTOR", accept_until_module_lands},
-        {"SHELL ROTATION", accept_until_module_lands},
-        {"SHELL CONTROL", accept_until_module_lands},
+        {"SHELL DIRECTOR", parse_shell_director},
+        {"SHELL ROTATION", parse_shell_rotation},
+        {"SHELL CONTROL", parse_shell_control},
         {"SOLID CONTROL", parse_solid_control},
     };
     std::string upper = sph_inp_upper(line);
@@ -924,17 +969,18 @@ int sph_input_build_model(Model& m) {
     if (int status = sph_input_apply_initial_velocities(m)) return status;
     if (int status = sph_db_build_coupling_regions(m)) return status;
     if (int status = sph_solid_build_state(m)) return status;
-    // The shell state is built here once that module exists.
-    // Solid and shell state are built here once those modules exist.
+    if (int status = sph_shell_build_state(m)) return status;
     if (int status = sph_water_apply_initial_conditions(m)) return status;
     if (int status = sph_gas_apply_initial_conditions(m)) return status;
     if (int status = sph_explosive_build(m)) return status;
     if (int status = sph_blast_load_compute(m)) return status;
-    // Warnings: unbound materials (gas, explosive, solid; shell and unused
-    // orientations once that module exists), then unused blast regions.
+    // Warnings: unbound gas, explosive, solid and shell materials, unused
+    // shell orientations, then unused blast regions.
     m.input.input_warning_count += sph_gas_count_unbound_materials(m);
     m.input.input_warning_count += sph_explosive_count_unbound_materials(m);
     m.input.input_warning_count += sph_solid_count_unbound_materials(m);
+    m.input.input_warning_count += sph_shell_count_unbound_materials(m);
+    m.input.input_warning_count += sph_shell_count_unused_orientations(m);
     m.input.input_warning_count += sph_blast_count_unused_regions(m.blast);
     if (int status = sph_solid_build_reference_state(m)) return status;
     if (int status = sph_solid_update_diagnostics(m)) return status;

@@ -52,6 +52,7 @@ int sph_initialize(Model& m) {
     sph_gas_initialize(m);
     sph_explosive_initialize(m.explosive);
     sph_solid_initialize(m.solid);
+    sph_shell_initialize(m.shell);
     sph_blast_initialize(m.blast);
     sph_blast_load_initialize(m.blast_load);
     sph_output_reset_pvd(m.pvd);
@@ -70,6 +71,7 @@ int sph_finalize(Model& m) {
     sph_gas_reset(m);
     sph_explosive_reset(m.explosive);
     sph_solid_reset(m.solid);
+    sph_shell_reset(m.shell);
     sph_blast_reset(m.blast);
     sph_blast_load_reset(m.blast_load);
     sph_output_reset_pvd(m.pvd);
@@ -106,6 +108,7 @@ static void reset_deck_modules(Model& m) {
     sph_gas_initialize(m);                  // its table, sources and bubble history
     sph_explosive_initialize(m.explosive);  // its table, ignitions and burn state
     sph_solid_initialize(m.solid);          // its table, body force and particle state
+    sph_shell_initialize(m.shell);          // its tables and particle state
 }
 
 int sph_read_inp(Model& m, std::string_view filename) {

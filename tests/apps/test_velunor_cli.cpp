@@ -523,6 +523,32 @@ TEST_F(Cli, GasExampleExpandsAndReportsItsGas) {
     EXPECT_NEAR(extent[1], csv.extent, 1e-6 * csv.extent);
 }
 
+TEST_F(Cli, InfoListsShellSections) {
+    std::string text = "*NODE\n";
+    for (int k = 0; k < 5; ++k) {
+        text += std::to_string(k + 1) + ", " + std::to_string(k) + ", " + std::to_string(k % 2) +
+                ", 0\n";
+    }
+    text +=
+        "*NSET, NSET=A\n1, 2, 3\n*NSET, NSET=B\n4, 5\n"
+        "*MATERIAL, NAME=Alu, TYPE=SHELL\n*DENSITY\n2700\n*ELASTIC\n7e10, 0.33\n"
+        "*SHELL SECTION, NSET=A, MATERIAL=Alu, THICKNESS=0.01\n"
+        "*SHELL SECTION, NSET=B, MATERIAL=Alu, THICKNESS=0.02\n"
+        "*VELUNOR SHELL DIRECTOR, SET=B, NX=0, NY=0, NZ=1\n"
+        "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-5, STEPS=2\n";
+    const fs::path deck = write("shells.inp", text);
+    Result r = run("info '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(
+        r.out.find("shell sections:\n  section 1    3 particles\n  section 2    2 particles\n"),
+        std::string::npos)
+        << r.out;
+    // A deck without shells prints no such list.
+    r = run("info '" + std::string(VELUNOR_SOURCE_DIR) + "/examples/water_release.inp'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find("shell sections"), std::string::npos);
+}
+
 TEST_F(Cli, MixedModelReportsGasApartFromWater) {
     const fs::path deck = write("mixed.inp", mixed_deck);
     Result r = run("info '" + deck.string() + "'");

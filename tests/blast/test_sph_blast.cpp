@@ -366,3 +366,47 @@ TEST(BlastPairs, GridCountEqualsThePlainCount) {
     }
     EXPECT_EQ(sph_blast_count_pairs(*m, a, b, 1.0), int64_t{50000} * 50000);
 }
+
+// Shell particles as targets: the plate of the deck made a shell plate
+// (director along x, facing the cloud) takes the forces in the shell cache
+// and nothing in the solid one, at build and after steps.
+TEST(BlastLoads, ShellTargetsTakeTheShellCache) {
+    std::string text = blast_deck(
+        "*VELUNOR BLAST REGION, NAME=GAS, X=0.02, RADIUS=0.06, TARGET=SHELL, TARGET_SET=PLATE\n"
+        "*VELUNOR SHELL DIRECTOR, SET=PLATE, NX=1, NY=0, NZ=0\n");
+    const std::string solid =
+        "*MATERIAL, NAME=Steel, TYPE=SOLID\n*DENSITY\n7850\n*ELASTIC\n2e11, 0.3\n"
+        "*SOLID SECTION, NSET=PLATE, MATERIAL=Steel\n"
+        "*VELUNOR SOLID CONTROL, MATERIAL=Steel, H=0.013, VOLUME=1e-6\n";
+    const std::size_t at = text.find(solid);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, solid.size(),
+                 "*MATERIAL, NAME=Skin, TYPE=SHELL\n*DENSITY\n2700\n*ELASTIC\n7e10, 0.33\n"
+                 "*SHELL SECTION, NSET=PLATE, MATERIAL=Skin, THICKNESS=0.002\n");
+    auto m = built(text);
+    const DbState& db = m->db;
+    ASSERT_EQ(db.particle_phase[4], sph_phase_shell);
+    EXPECT_EQ(m->shell.shell_director_status[4], sph_shell_director_input);
+    for (int step = 0; step <= 3; ++step) {
+        if (step > 0) {
+            ASSERT_EQ(sph_solver_advance_explicit(*m, 1e-7), 0) << m->error.last_error_message;
+        }
+        const PlainRegion plain = plain_region(*m, 1, m->control.current_time);
+        EXPECT_EQ(plain.targets, 9);
+        Vec3 total;
+        for (int p = 0; p < db.npart; ++p) {
+            const Vec3 f = plain.force[std::size_t(p)];
+            total += f;
+            const Vec3 cached = m->blast_load.blast_shell_external_force[p];
+            EXPECT_NEAR(cached.x, f.x, 1e-9 * (norm(f) + 1.0)) << p;
+            EXPECT_NEAR(cached.y, f.y, 1e-9 * (norm(f) + 1.0)) << p;
+            EXPECT_EQ(norm(m->blast_load.blast_solid_external_force[p]), 0.0) << p;
+        }
+        EXPECT_GT(total.x, 0.0);
+        const Vec3 booked = m->blast_load.diagnostics[0].blast_shell_total_force;
+        EXPECT_NEAR(booked.x, total.x, 1e-12 * (std::fabs(total.x) + 1.0));
+        EXPECT_EQ(norm(m->blast_load.diagnostics[0].blast_solid_total_force), 0.0);
+    }
+    // The pushed shell particles move away from the cloud.
+    EXPECT_GT(db.v[4].x, 0.0);
+}

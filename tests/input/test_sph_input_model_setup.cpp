@@ -102,8 +102,10 @@ TEST(InitialVelocity, EveryPhaseKeepsItsVelocityThroughItsInitialConditions) {
                              "*MATERIAL, NAME=Plate, TYPE=SOLID\n*DENSITY\n7850\n"
                              "*ELASTIC\n2e11, 0.3\n"
                              "*SOLID SECTION, NSET=PLATE, MATERIAL=Plate\n"
-                             "*MATERIAL, NAME=Skin, TYPE=SHELL\n"
+                             "*MATERIAL, NAME=Skin, TYPE=SHELL\n*DENSITY\n2700\n"
+                             "*ELASTIC\n7e10, 0.33\n"
                              "*SHELL SECTION, NSET=SKIN, MATERIAL=Skin, THICKNESS=0.01\n"
+                             "*VELUNOR SHELL DIRECTOR, SET=SKIN, NX=0, NY=0, NZ=1\n"
                              "*INITIAL CONDITIONS, TYPE=VELOCITY\n"
                              "1, 1, 3.0\n2, 2, -4.0\n3, 3, 5.0\n4, 1, 6.0\n";
     ASSERT_EQ(read_and_build(*m, text), 0) << m->error.last_error_message;
