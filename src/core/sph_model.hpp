@@ -8,6 +8,7 @@
 #include "core/sph_control.hpp"
 #include "core/sph_error.hpp"
 #include "core/sph_log.hpp"
+#include "coupling_interface/sph_coupling_interface.hpp"
 #include "database/sph_database.hpp"
 #include "explosive/sph_explosive.hpp"
 #include "gas/sph_gas.hpp"
@@ -40,5 +41,6 @@ struct Model {
     ShellState shell;
     BlastState blast;
     BlastLoadState blast_load;
+    CouplingState coupling;
     PvdState pvd;
 };

@@ -639,10 +639,154 @@ int parse_blast_region(Model& m, std::string_view line) {
                                 enabled);
 }
 
-// Phrases whose receiving modules are not part of the library yet: accepted
-// without effect, so decks that carry them already read.
-int accept_until_module_lands(Model&, std::string_view) {
-    return sph_success;
+// A word option converted by its table: a blank option keeps `code`; a word
+// outside the table records `message`.
+struct WordCode {
+    std::string_view word;
+    int code;
+};
+
+int read_word_option(Model& m, std::string_view line, std::string_view name,
+                     std::initializer_list<WordCode> table, std::string_view message, int& code) {
+    std::string_view value = sph_input_get_option(line, name);
+    if (value.empty()) return sph_success;
+    for (const WordCode& entry : table) {
+        if (sph_text_name_equal(value, entry.word)) {
+            code = entry.code;
+            return sph_success;
+        }
+    }
+    return sph_input_set_error(m, message);
+}
+
+int parse_coupling_region(Model& m, std::string_view line) {
+    const std::string name(sph_input_get_option(line, "NAME"));
+    if (name.empty()) return sph_input_set_error(m, "Coupling region is missing NAME option");
+    const std::string set(first_option(line, {"SET", "NSET", "ELSET"}));
+    if (set.empty()) return sph_input_set_error(m, "Coupling region is missing SET option");
+    int region_type = sph_region_coupling_contact;
+    if (int st = read_word_option(m, line, "TYPE",
+                                  {{"CONTACT", sph_region_coupling_contact},
+                                   {"CONTINUUM", sph_region_coupling_continuum}},
+                                  "invalid coupling region TYPE option", region_type)) {
+        return st;
+    }
+    const std::string surface(sph_input_get_option(line, "SURFACE"));
+    const std::string material(sph_input_get_option(line, "MATERIAL"));
+    const std::string section(sph_input_get_option(line, "SECTION"));
+    int export_mode = sph_coupling_export_particle;
+    if (int st = read_word_option(m, line, "EXPORT",
+                                  {{"PARTICLE", sph_coupling_export_particle},
+                                   {"FACET", sph_coupling_export_facet},
+                                   {"BOTH", sph_coupling_export_both}},
+                                  "invalid coupling region EXPORT option", export_mode)) {
+        return st;
+    }
+    int import_mode = sph_coupling_import_force;
+    if (int st = read_word_option(m, line, "IMPORT",
+                                  {{"FORCE", sph_coupling_import_force},
+                                   {"FACET_LOAD", sph_coupling_import_facet_load},
+                                   {"MOTION", sph_coupling_import_motion}},
+                                  "invalid coupling region IMPORT option", import_mode)) {
+        return st;
+    }
+    int load_mode = import_mode == sph_coupling_import_facet_load
+                        ? sph_coupling_load_facet_force
+                        : sph_coupling_load_particle_force;
+    if (int st = read_word_option(m, line, "LOAD_MODE",
+                                  {{"PARTICLE_FORCE", sph_coupling_load_particle_force},
+                                   {"FACET_FORCE", sph_coupling_load_facet_force},
+                                   {"PRESSURE", sph_coupling_load_pressure},
+                                   {"TRACTION", sph_coupling_load_traction}},
+                                  "invalid coupling region LOAD_MODE option", load_mode)) {
+        return st;
+    }
+    int distribution = sph_coupling_distribution_uniform;
+    if (int st = read_word_option(m, line, "DISTRIBUTION",
+                                  {{"UNIFORM", sph_coupling_distribution_uniform},
+                                   {"AREA", sph_coupling_distribution_area},
+                                   {"MASS", sph_coupling_distribution_mass}},
+                                  "invalid coupling region DISTRIBUTION option", distribution)) {
+        return st;
+    }
+    int contact_state = sph_coupling_contact_state_none;
+    if (int st = read_word_option(m, line, "CONTACT_STATE",
+                                  {{"NONE", sph_coupling_contact_state_none},
+                                   {"NO", sph_coupling_contact_state_none},
+                                   {"OFF", sph_coupling_contact_state_none},
+                                   {"IMPORT", sph_coupling_contact_state_import},
+                                   {"YES", sph_coupling_contact_state_import},
+                                   {"ON", sph_coupling_contact_state_import}},
+                                  "invalid coupling region CONTACT_STATE option", contact_state)) {
+        return st;
+    }
+    bool enabled = true;
+    if (std::string_view text = sph_input_get_option(line, "ENABLED"); !text.empty()) {
+        if (int st = sph_input_parse_logical_value(m, text, enabled,
+                                                   "invalid coupling region ENABLED option")) {
+            return st;
+        }
+    }
+    int phase_filter = 0;
+    if (int st = read_word_option(m, line, "PHASE",
+                                  {{"WATER", sph_phase_water},
+                                   {"GAS", sph_phase_gas},
+                                   {"EXPLOSIVE", sph_phase_explosive},
+                                   {"SOLID", sph_phase_solid},
+                                   {"SHELL", sph_phase_shell},
+                                   {"BOUNDARY", sph_phase_boundary},
+                                   {"COUPLING", sph_phase_coupling},
+                                   {"SOLID_FAILED", sph_phase_solid_failed},
+                                   {"SHELL_FAILED", sph_phase_shell_failed}},
+                                  "invalid coupling region PHASE option", phase_filter)) {
+        return st;
+    }
+    if (region_type == sph_region_coupling_continuum) {
+        // Written options count even with a blank value.
+        for (std::string_view option :
+             {"SURFACE", "PHASE", "MATERIAL", "SECTION", "EXPORT", "IMPORT", "LOAD_MODE",
+              "DISTRIBUTION", "CONTACT_STATE", "ENABLED"}) {
+            if (sph_input_option_present(line, option)) {
+                return sph_input_set_error(m, "TYPE=CONTINUUM is reserved for a later version");
+            }
+        }
+        enabled = false;
+    }
+    if (enabled && load_mode >= sph_coupling_load_facet_force &&
+        export_mode == sph_coupling_export_particle) {
+        return sph_input_set_error(m, "facet coupling load requires facet export");
+    }
+    return sph_db_add_coupling_region(m, name, set, region_type, export_mode, import_mode,
+                                      load_mode, distribution, contact_state, enabled, surface,
+                                      phase_filter, material, section);
+}
+
+// A blank option keeps its default; a logical that does not read stops the
+// keyword.
+int parse_tamrix_options(Model& m, std::string_view line) {
+    struct Flag {
+        std::string_view option;
+        bool value;
+        std::string_view message;
+    };
+    Flag worker{"WORKER", true, "invalid Tamrix WORKER option"};
+    Flag radius{"EXPORT_RADIUS", true, "invalid Tamrix EXPORT_RADIUS option"};
+    Flag sound_speed{"EXPORT_SOUND_SPEED", true, "invalid Tamrix EXPORT_SOUND_SPEED option"};
+    Flag contact{"ACCEPT_CONTACT_STATE", true, "invalid Tamrix ACCEPT_CONTACT_STATE option"};
+    Flag boundary{"ACCEPT_BOUNDARY_STATE", false, "invalid Tamrix ACCEPT_BOUNDARY_STATE option"};
+    const auto read_flag = [&](Flag& flag) {
+        std::string_view text = sph_input_get_option(line, flag.option);
+        if (text.empty()) return sph_success;
+        return sph_input_parse_logical_value(m, text, flag.value, flag.message);
+    };
+    if (int st = read_flag(worker)) return st;
+    const std::string region = option_or(line, "REGION", "ALL");
+    for (Flag* flag : {&radius, &sound_speed, &contact, &boundary}) {
+        if (int st = read_flag(*flag)) return st;
+    }
+    return sph_db_set_tamrix_options(m, worker.value ? 1 : 0, region, radius.value ? 1 : 0,
+                                     sound_speed.value ? 1 : 0, contact.value ? 1 : 0,
+                                     boundary.value ? 1 : 0);
 }
 
 int dispatch_velunor(Model& m, std::string_view line) {
@@ -656,8 +800,8 @@ int dispatch_velunor(Model& m, std::string_view line) {
     static constexpr Phrase phrases[] = {
         {"TIME CONTROL", sph_input_parse_time_control},
         {"OUTPUT", parse_output_control},
-        {"COUPLING REGION", accept_until_module_lands},
-        {"TAMRIX", accept_until_module_lands},
+        {"COUPLING REGION", parse_coupling_region},
+        {"TAMRIX", parse_tamrix_options},
         {"EOS", parse_eos},
         {"VISCOSITY", parse_water_viscosity},
         {"PARTICLE CONTROL", parse_particle_control},

@@ -42,6 +42,7 @@ int sph_initialize(Model& m) {
     sph_error_clear(m.error);
     sph_control_reset(m.control);
     sph_db_free(m.db);
+    sph_coupling_reset(m.coupling);
     // The reader's state (warning count, keywords seen) belongs to the deck
     // just discarded.
     sph_input_reset(m);
@@ -64,6 +65,7 @@ int sph_initialize(Model& m) {
 // Run control keeps its values until the next initialization.
 int sph_finalize(Model& m) {
     sph_db_free(m.db);
+    sph_coupling_reset(m.coupling);
     sph_neighbor_free(m.neighbor);
     sph_particle_reset(m.particle);
     sph_material_reset(m.material);
@@ -103,6 +105,7 @@ int sph_get_last_error(const Model& m, int& code, std::string_view& message) {
 // and the output interval are not deck-fed state and survive.
 static void reset_deck_modules(Model& m) {
     sph_db_free(m.db);
+    sph_coupling_reset(m.coupling);  // imports and totals of the model just dropped
     sph_neighbor_free(m.neighbor);
     sph_water_initialize(m.water);
     sph_gas_initialize(m);                  // its table, sources and bubble history
@@ -136,6 +139,8 @@ int sph_build_model(Model& m) {
     // not count as built, so a failed rebuild leaves nothing to step.
     sph_api_state_set_model_built(m.api, false);
     if (const int ierr = sph_input_build_model(m)) return ierr;
+    // Imports sent before the build belong to no step of the built model.
+    if (const int ierr = sph_coupling_clear_imports(m)) return ierr;
     sph_api_state_set_model_built(m.api, true);
     return sph_success;
 }

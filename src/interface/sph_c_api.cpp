@@ -377,7 +377,16 @@ int velunor_coupling_get_region_info(int region_index, char* name, int name_capa
                              facet_count)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_get_region_info");
+        CouplingRegionInfo info;
+        const int ierr = sph_coupling_get_region_info(m, region_index, info);
+        *region_type = info.region_type;
+        *export_mode = info.export_mode;
+        *import_mode = info.import_mode;
+        *enabled = info.enabled;
+        *particle_count = info.particle_count;
+        *facet_count = info.facet_count;
+        if (ierr == sph_success) velunor_text_out(info.name, name, name_capacity);
+        return ierr;
     });
 }
 
@@ -388,7 +397,8 @@ int velunor_coupling_get_region_modes(int region_index, int* load_mode, int* dis
             velunor_any_null(load_mode, distribution_mode, contact_state_mode)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_get_region_modes");
+        return sph_coupling_get_region_modes(m, region_index, *load_mode, *distribution_mode,
+                                             *contact_state_mode);
     });
 }
 
@@ -402,7 +412,9 @@ int velunor_coupling_export_particles(int region_index, int capacity, int* count
                              sections, scalar_values, vector_values)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_export_particles");
+        const CouplingParticleExport out{ext_ids,   internal_indices, phases,        statuses,
+                                         materials, sections,         scalar_values, vector_values};
+        return sph_coupling_export_particles(m, region_index, capacity, *count, out);
     });
 }
 
@@ -415,7 +427,9 @@ int velunor_coupling_export_facets(int region_index, int capacity, int* count, i
                              area_values)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_export_facets");
+        const CouplingFacetExport out{facet_ids, particle_ids,  materials,
+                                      sections,  vector_values, area_values};
+        return sph_coupling_export_facets(m, region_index, capacity, *count, out);
     });
 }
 
@@ -435,7 +449,8 @@ int velunor_coupling_apply_particle_forces(int region_index, int force_count,
         if (import_rejected(region_index, force_count, export_indices, forces, 3)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_apply_particle_forces");
+        return sph_coupling_apply_particle_forces(m, region_index, force_count, export_indices,
+                                                  forces);
     });
 }
 
@@ -445,46 +460,46 @@ int velunor_coupling_apply_facet_loads(int region_index, int load_count, const i
         if (import_rejected(region_index, load_count, facet_ids, loads, 3)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_apply_facet_loads");
+        return sph_coupling_apply_facet_loads(m, region_index, load_count, facet_ids, loads);
     });
 }
 
 int velunor_coupling_apply_facet_pressures(int region_index, int load_count, const int* facet_ids,
-                                           const double* pressures,
-                                           [[maybe_unused]] int distribution_mode,
+                                           const double* pressures, int distribution_mode,
                                            int coupling_step) {
     return velunor_guarded(__func__, [&](Model& m) {
         if (coupling_step < 0 ||
             import_rejected(region_index, load_count, facet_ids, pressures, 1)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_apply_facet_pressures");
+        return sph_coupling_apply_facet_pressures(m, region_index, load_count, facet_ids, pressures,
+                                                  distribution_mode, coupling_step);
     });
 }
 
 int velunor_coupling_apply_facet_tractions(int region_index, int load_count, const int* facet_ids,
-                                           const double* tractions,
-                                           [[maybe_unused]] int distribution_mode,
+                                           const double* tractions, int distribution_mode,
                                            int coupling_step) {
     return velunor_guarded(__func__, [&](Model& m) {
         if (coupling_step < 0 ||
             import_rejected(region_index, load_count, facet_ids, tractions, 3)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_apply_facet_tractions");
+        return sph_coupling_apply_facet_tractions(m, region_index, load_count, facet_ids, tractions,
+                                                  distribution_mode, coupling_step);
     });
 }
 
 int velunor_coupling_apply_facet_resultants(int region_index, int load_count, const int* facet_ids,
-                                            const double* resultants,
-                                            [[maybe_unused]] int distribution_mode,
+                                            const double* resultants, int distribution_mode,
                                             int coupling_step) {
     return velunor_guarded(__func__, [&](Model& m) {
         if (coupling_step < 0 ||
             import_rejected(region_index, load_count, facet_ids, resultants, 3)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_apply_facet_resultants");
+        return sph_coupling_apply_facet_resultants(m, region_index, load_count, facet_ids,
+                                                   resultants, distribution_mode, coupling_step);
     });
 }
 
@@ -503,25 +518,25 @@ int velunor_coupling_apply_contact_state(int region_index, int contact_count, co
                 return velunor_rejected;
             }
         }
-        return sph_api_not_implemented(m, "velunor_coupling_apply_contact_state");
+        return sph_coupling_apply_contact_state(m, region_index, contact_count, facet_ids, normals,
+                                                gaps, penetrations, contact_pressures,
+                                                coupling_step);
     });
 }
 
-int velunor_coupling_apply_motion_boundary(int region_index, int export_index,
-                                           [[maybe_unused]] int target_kind,
-                                           [[maybe_unused]] int mode, const double* target) {
+int velunor_coupling_apply_motion_boundary(int region_index, int export_index, int target_kind,
+                                           int mode, const double* target) {
     return velunor_guarded(__func__, [&](Model& m) {
         if (region_index < 1 || export_index < 1 || !velunor_values_are_finite(target, 3)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_apply_motion_boundary");
+        return sph_coupling_apply_motion_boundary(m, region_index, export_index, target_kind, mode,
+                                                  Vec3{target[0], target[1], target[2]});
     });
 }
 
 int velunor_coupling_clear_imports(void) {
-    return velunor_guarded(__func__, [&](Model& m) {
-        return sph_api_not_implemented(m, "velunor_coupling_clear_imports");
-    });
+    return velunor_guarded(__func__, [&](Model& m) { return sph_coupling_clear_imports(m); });
 }
 
 int velunor_coupling_get_load_balance(double* input_force, double* distributed_force,
@@ -532,7 +547,14 @@ int velunor_coupling_get_load_balance(double* input_force, double* distributed_f
                              distributed_moment, moment_error)) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_get_load_balance");
+        Vec3 in_force, out_force, in_moment, out_moment;
+        sph_coupling_get_load_balance(m.coupling, in_force, out_force, *force_error, in_moment,
+                                      out_moment, *moment_error);
+        copy_out(in_force, input_force);
+        copy_out(out_force, distributed_force);
+        copy_out(in_moment, input_moment);
+        copy_out(out_moment, distributed_moment);
+        return sph_success;
     });
 }
 
@@ -542,7 +564,9 @@ int velunor_coupling_get_contact_diagnostics(int* counts, int count_capacity, do
         if (velunor_any_null(counts, values) || count_capacity < 7 || value_capacity < 1) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_get_contact_diagnostics");
+        sph_coupling_get_contact_diagnostics(m.coupling, counts[0], counts[1], values[0], counts[2],
+                                             counts[3], counts[4], counts[5], counts[6]);
+        return sph_success;
     });
 }
 
@@ -552,6 +576,7 @@ int velunor_coupling_get_diagnostics(double* values, int value_capacity, int* co
         if (velunor_any_null(values, counts) || value_capacity < 27 || count_capacity < 12) {
             return velunor_rejected;
         }
-        return sph_api_not_implemented(m, "velunor_coupling_get_diagnostics");
+        return sph_coupling_get_diagnostic_values(m, value_capacity, values, count_capacity,
+                                                  counts);
     });
 }

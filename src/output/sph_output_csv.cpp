@@ -53,8 +53,7 @@ struct CsvModuleColumns {
 };
 
 // Each module's pointers are set once its arrays exist (null while they are
-// not allocated); the coupling module joins here when it has per-particle
-// state.
+// not allocated).
 CsvModuleColumns csv_module_columns(const Model& m) {
     CsvModuleColumns c;
     const ExplosiveState& ex = m.explosive;
@@ -82,6 +81,14 @@ CsvModuleColumns csv_module_columns(const Model& m) {
         c.blast_solid_external_force = bl.blast_solid_external_force.data();
         c.blast_shell_external_force = bl.blast_shell_external_force.data();
         c.blast_shell_external_moment = bl.blast_shell_external_moment.data();
+    }
+    const CouplingState& co = m.coupling;
+    if (m.db.npart > 0 && co.coupling_external_force.size() == std::size_t(m.db.npart)) {
+        c.coupling_external_force = co.coupling_external_force.data();
+        c.coupling_contact_gap = co.coupling_contact_gap.data();
+        c.coupling_contact_penetration = co.coupling_contact_penetration.data();
+        c.coupling_contact_flag = co.coupling_contact_flag.data();
+        c.coupling_motion_flag = co.coupling_motion_flag.data();
     }
     return c;
 }

@@ -194,20 +194,20 @@ void write_coupling_rows(const Model& m, SummaryLines& out) {
     out.integer("coupling_regions", static_cast<int64_t>(m.db.coupling_regions.size()));
     out.integer("coupling_particles", particle_total);
     out.integer("coupling_facets", facet_total);
-    // The exchange values stay 0 until a host sends imports.
-    out.vector("coupling_force", Vec3{});
-    out.vector("coupling_impulse", Vec3{});
-    out.real("coupling_work", 0.0);
-    out.real("coupling_energy_exchange", 0.0);
-    out.integer("coupling_nonfinite_imports", 0);
-    out.integer("coupling_stale_loads", 0);
-    out.integer("coupling_active_contacts", 0);
-    out.integer("coupling_skipped_contacts", 0);
-    out.real("coupling_max_pressure", 0.0);
-    out.real("coupling_max_traction", 0.0);
-    out.real("coupling_max_penetration", 0.0);
-    out.real("coupling_force_balance_error", 0.0);
-    out.real("coupling_moment_balance_error", 0.0);
+    const CouplingState& c = m.coupling;
+    out.vector("coupling_force", c.coupling_current_force);
+    out.vector("coupling_impulse", c.coupling_current_impulse);
+    out.real("coupling_work", c.coupling_current_work);
+    out.real("coupling_energy_exchange", c.coupling_energy_exchange);
+    out.integer("coupling_nonfinite_imports", c.coupling_nonfinite_import_count);
+    out.integer("coupling_stale_loads", c.coupling_stale_load_count);
+    out.integer("coupling_active_contacts", c.coupling_active_contact_count);
+    out.integer("coupling_skipped_contacts", c.coupling_skipped_contact_count);
+    out.real("coupling_max_pressure", c.coupling_max_pressure);
+    out.real("coupling_max_traction", c.coupling_max_traction);
+    out.real("coupling_max_penetration", c.coupling_max_penetration);
+    out.real("coupling_force_balance_error", c.coupling_facet_force_error);
+    out.real("coupling_moment_balance_error", c.coupling_facet_moment_error);
 }
 
 }  // namespace

@@ -77,8 +77,7 @@ int advance_particles(Model& m, double dt) {
     // phase sets.
     for (int i = 0; i < db.npart; ++i) db.a[i] = Vec3{};
 
-    // The phases join in this order; the parts marked "(later)" are not part
-    // of the library yet.
+    // The phases join in this order.
     if (const int st = sph_blast_load_clear(m); st != 0) return st;
     if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
     if (const int st = sph_water_update_pressure(m); st != 0) return st;
@@ -112,8 +111,8 @@ int advance_particles(Model& m, double dt) {
     }
     if (const int st = sph_solid_compute_acceleration(m); st != 0) return st;
     if (const int st = sph_blast_load_apply_to_acceleration(m); st != 0) return st;
-    //   coupling imports added to the accelerations, prescribed coupling
-    //   motion before the update (later)
+    if (const int st = sph_coupling_apply_imports_to_acceleration(m, dt); st != 0) return st;
+    if (const int st = sph_coupling_apply_motion_before_step(m); st != 0) return st;
 
     // A blown-up step fails here, naming where, instead of running on with
     // NaN until some unrelated check trips; time and step stay where they were.
@@ -124,7 +123,10 @@ int advance_particles(Model& m, double dt) {
                                  db, bad, static_cast<int>(std::min<long long>(step, INT_MAX))));
     }
 
-    //   prescribed coupling motion after the update, coupling imports consumed (later)
+    // A position target resets the position the update moved; a velocity
+    // target fixes the velocity again. Imports act on this one step.
+    if (const int st = sph_coupling_apply_motion_after_step(m); st != 0) return st;
+    if (const int st = sph_coupling_finalize_step_imports(m); st != 0) return st;
     if (const int st = sph_explosive_advance(m, dt, m.control.current_time + dt); st != 0) {
         return st;
     }

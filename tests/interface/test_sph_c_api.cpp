@@ -510,47 +510,7 @@ TEST_F(CApi, PendingExportsAnswerNotImplementedNamingTheExport) {
         return name.starts_with("get_gas_") || name.starts_with("get_explosive_") ||
                name == "set_ignition_point" || name.starts_with("get_solid_");
     });
-    const int ids[1] = {1};
-    const double three[3] = {0, 0, 0};
-    double d[32];
-    int i[16];
-    char name[16];
-    calls.push_back({"coupling_get_region_info", [&] {
-                         return velunor_coupling_get_region_info(1, name, 16, i, i, i, i, i, i);
-                     }});
-    calls.push_back({"coupling_get_region_modes",
-                     [&] { return velunor_coupling_get_region_modes(1, i, i, i); }});
-    calls.push_back({"coupling_export_particles", [&] {
-                         return velunor_coupling_export_particles(1, 0, i, i, i, i, i, i, i, d, d);
-                     }});
-    calls.push_back({"coupling_export_facets",
-                     [&] { return velunor_coupling_export_facets(1, 0, i, i, i, i, i, d, d); }});
-    calls.push_back({"coupling_apply_particle_forces",
-                     [&] { return velunor_coupling_apply_particle_forces(1, 1, ids, three); }});
-    calls.push_back({"coupling_apply_facet_loads",
-                     [&] { return velunor_coupling_apply_facet_loads(1, 1, ids, three); }});
-    calls.push_back({"coupling_apply_facet_pressures", [&] {
-                         return velunor_coupling_apply_facet_pressures(1, 1, ids, three, 1, 0);
-                     }});
-    calls.push_back({"coupling_apply_facet_tractions", [&] {
-                         return velunor_coupling_apply_facet_tractions(1, 1, ids, three, 1, 0);
-                     }});
-    calls.push_back({"coupling_apply_facet_resultants", [&] {
-                         return velunor_coupling_apply_facet_resultants(1, 1, ids, three, 1, 0);
-                     }});
-    calls.push_back({"coupling_apply_contact_state", [&] {
-                         return velunor_coupling_apply_contact_state(1, 1, ids, three, three, three,
-                                                                     three, 0);
-                     }});
-    calls.push_back({"coupling_apply_motion_boundary",
-                     [&] { return velunor_coupling_apply_motion_boundary(1, 1, 1, 1, three); }});
-    calls.push_back({"coupling_clear_imports", [] { return velunor_coupling_clear_imports(); }});
-    calls.push_back({"coupling_get_load_balance",
-                     [&] { return velunor_coupling_get_load_balance(d, d, d, d, d, d); }});
-    calls.push_back({"coupling_get_contact_diagnostics",
-                     [&] { return velunor_coupling_get_contact_diagnostics(i, 7, d, 1); }});
-    calls.push_back({"coupling_get_diagnostics",
-                     [&] { return velunor_coupling_get_diagnostics(d, 27, i, 12); }});
+    // The coupling exports have landed (tests/coupling_interface).
 
     const std::vector<std::string> working = {"get_current_time",        "get_particle_count",
                                               "get_input_warning_count", "set_output_directory",

@@ -136,6 +136,16 @@ TEST(OutputSummary, CouplingTotals) {
     EXPECT_EQ(rows[82].name + "," + rows[82].value, "coupling_regions,4");
     EXPECT_EQ(rows[83].name + "," + rows[83].value, "coupling_particles,5");
     EXPECT_EQ(rows[84].name + "," + rows[84].value, "coupling_facets,4");
+
+    // The exchange rows are the coupling state's running values.
+    m.coupling.coupling_current_force = Vec3{1.5, -2.0, 0.25};
+    m.coupling.coupling_stale_load_count = 6;
+    m.coupling.coupling_facet_moment_error = 3e-7;
+    const std::vector<Row> exchange = written(m, 0, 0.0);
+    EXPECT_EQ(exchange[85].name + "," + exchange[85].value, "coupling_force_x," + real_text(1.5));
+    EXPECT_EQ(exchange[86].value, real_text(-2.0));
+    EXPECT_EQ(exchange[94].name + "," + exchange[94].value, "coupling_stale_loads,6");
+    EXPECT_EQ(exchange[101].value, real_text(3e-7));
 }
 
 TEST(OutputSummary, BlastRowsAreTheRegionSummaries) {
