@@ -695,6 +695,33 @@ static void print_shell_sections(const ParticleState* s) {
     free(shells);
 }
 
+/* Coupling regions as the exchange sees them: name, listed particles, shell
+ * facets and the export, import and load modes. */
+static void print_coupling_regions(void) {
+    static const char* const exports[] = {"none", "particles", "facets", "both"};
+    static const char* const imports[] = {"none", "force", "facet load", "motion"};
+    static const char* const loads[] = {"none", "particle force", "facet force", "pressure",
+                                        "traction"};
+    int count = 0;
+    if (velunor_coupling_get_region_count(&count) != 0 || count < 1) return;
+    printf("coupling regions %d\n", count);
+    for (int r = 1; r <= count; ++r) {
+        char name[80];
+        int type = 0, export_mode = 0, import_mode = 0, enabled = 0, particles = 0, facets = 0;
+        int load = 0, distribution = 0, contact = 0;
+        if (velunor_coupling_get_region_info(r, name, (int)sizeof name, &type, &export_mode,
+                                             &import_mode, &enabled, &particles, &facets) != 0 ||
+            velunor_coupling_get_region_modes(r, &load, &distribution, &contact) != 0) {
+            continue;
+        }
+        printf("  %-12s %d particles, %d facets, export %s, import %s, load %s%s\n", name,
+               particles, facets,
+               export_mode >= 0 && export_mode <= 3 ? exports[export_mode] : "unknown",
+               import_mode >= 0 && import_mode <= 3 ? imports[import_mode] : "unknown",
+               load >= 0 && load <= 4 ? loads[load] : "unknown", enabled ? "" : " (disabled)");
+    }
+}
+
 static int cmd_info(const char* deck) {
     int status = load_model(deck);
     if (status != 0) return report(status);
@@ -740,6 +767,7 @@ static int cmd_info(const char* deck) {
     if (explosive.count > 0) print_explosive_report(&explosive);
     if (has_solids(&solid)) print_solid_report(&solid);
     print_shell_sections(&s);
+    print_coupling_regions();
     free_state(&s);
     velunor_finalize();
     return exit_ok;

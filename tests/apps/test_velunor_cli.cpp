@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../coupling_interface/coupling_test_model.hpp"
 #include "../output/output_test_support.hpp"
 #include "velunor.h"
 
@@ -840,4 +841,27 @@ TEST_F(Cli, BlastRegionsReportedFromTheFinalSummary) {
         EXPECT_NEAR(line[2 + std::size_t(c)], force[c], 1e-6 * (std::fabs(force[c]) + 1e-12));
     }
     EXPECT_GT(line[2], 0.0);  // the cloud pushes the plate along +x
+}
+
+// `velunor info` lists the coupling regions as the exchange sees them: a
+// region of two water and two shell particles that exports both, a water
+// region, a facet-only region of two shells and a disabled one.
+TEST_F(Cli, InfoListsCouplingRegions) {
+    const std::string deck_text(coupling_test::deck);
+    const fs::path deck = write("coupled.inp", deck_text);
+    const Result r = run("info '" + deck.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("coupling regions 4\n"
+                         "  Mix          4 particles, 3 facets, export both, import force, load "
+                         "particle force\n"
+                         "  Water        2 particles, 0 facets, export particles, import force, "
+                         "load particle force\n"
+                         "  Skin         0 particles, 2 facets, export facets, import facet load, "
+                         "load facet force\n"
+                         "  Off          0 particles, 0 facets, export particles, import force, "
+                         "load particle force (disabled)\n"),
+              std::string::npos)
+        << r.out;
+    const Result water = run("info '" + write("w.inp", "*NODE\n1, 0, 0, 0\n").string() + "'");
+    EXPECT_EQ(water.out.find("coupling"), std::string::npos) << water.out;
 }
