@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "bench_alloc_counter.hpp"
+#include "bench_memory.hpp"
 #include "core/sph_model.hpp"
 #include "particle/sph_neighbor.hpp"
 #include "solid/sph_solid.hpp"
@@ -156,27 +157,11 @@ Model& model(int n, Kind kind) {
     return *(cache[key] = make_model(n, kind));
 }
 
-template <class T, class Alloc>
-double held(const std::vector<T, Alloc>& v) {
-    return static_cast<double>(v.capacity() * sizeof(T));
-}
-
 // Bytes the model holds per particle: particle arrays, neighbor lists and
 // search workspace, the solid state and its reference neighbors.
 double bytes_per_particle(const Model& m) {
     const DbState& db = m.db;
-    double b = held(db.particle_id_ext) + held(db.particle_phase) + held(db.particle_status) +
-               held(db.material_id) + held(db.section_id) + held(db.x0) + held(db.x) + held(db.v) +
-               held(db.a) + held(db.vhalf) + held(db.mass) + held(db.rho) + held(db.volume) +
-               held(db.pressure) + held(db.internal_energy) + held(db.temperature) + held(db.h) +
-               held(db.drho_dt) + held(db.acc_pressure) + held(db.acc_viscosity) +
-               held(db.acc_body) + held(db.particle_cell_id) + held(db.cell_next) +
-               held(db.neighbor_count) + held(db.neighbor_offset) + held(db.cell_head) +
-               held(db.neighbor_list);
-    const NeighborScratch& ns = m.neighbor.scratch;
-    b += held(ns.order) + held(ns.sorted) + held(ns.cell_key) + held(ns.cell_begin) +
-         held(ns.cell_start) + held(ns.sort_key) + held(ns.sort_key_tmp) + held(ns.sort_index_tmp) +
-         held(ns.radix_count) + held(ns.links) + held(ns.forward_count);
+    double b = particle_and_neighbor_bytes(m);
     const SolidState& s = m.solid;
     b += held(s.solid_stress) + held(s.solid_effective_stress) + held(s.solid_strain) +
          held(s.solid_plastic_strain) + held(s.solid_plastic_strain_rate) +

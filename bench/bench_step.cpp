@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 
+#include "bench_memory.hpp"
 #include "core/sph_model.hpp"
 #include "particle/sph_neighbor.hpp"
 #include "solver/sph_solver_explicit.hpp"
@@ -61,28 +62,12 @@ Model& lattice(int side) {
     return *slot;
 }
 
-template <class T, class Alloc>
-double held(const std::vector<T, Alloc>& v) {
-    return static_cast<double>(v.capacity() * sizeof(T));
-}
-
 // Bytes the model holds per particle: particle arrays, neighbor lists and
 // search workspace, and the water step workspace.
 double bytes_per_particle(const Model& m) {
     const DbState& db = m.db;
-    double b = held(db.particle_id_ext) + held(db.particle_phase) + held(db.particle_status) +
-               held(db.material_id) + held(db.section_id) + held(db.x0) + held(db.x) + held(db.v) +
-               held(db.a) + held(db.vhalf) + held(db.mass) + held(db.rho) + held(db.volume) +
-               held(db.pressure) + held(db.internal_energy) + held(db.temperature) + held(db.h) +
-               held(db.drho_dt) + held(db.acc_pressure) + held(db.acc_viscosity) +
-               held(db.acc_body) + held(db.particle_cell_id) + held(db.cell_next) +
-               held(db.neighbor_count) + held(db.neighbor_offset) + held(db.cell_head) +
-               held(db.neighbor_list) + held(m.water.workspace.record) +
+    double b = particle_and_neighbor_bytes(m) + held(m.water.workspace.record) +
                held(m.water.workspace.active) + held(m.water.workspace.pair_columns);
-    const NeighborScratch& ns = m.neighbor.scratch;
-    b += held(ns.order) + held(ns.sorted) + held(ns.cell_key) + held(ns.cell_begin) +
-         held(ns.cell_start) + held(ns.sort_key) + held(ns.sort_key_tmp) + held(ns.sort_index_tmp) +
-         held(ns.radix_count) + held(ns.links) + held(ns.forward_count);
     return b / db.npart;
 }
 
