@@ -181,6 +181,10 @@ int sph_blast_add_region(Model& m, std::string_view name, const Vec3& center, do
     return sph_success;
 }
 
+void sph_blast_invalidate_masks(BlastState& blast) {
+    blast.masks_npart = -1;
+}
+
 int sph_blast_count_unused_regions(const BlastState& blast) {
     return static_cast<int>(
         std::count_if(blast.regions.begin(), blast.regions.end(),

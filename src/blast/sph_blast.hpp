@@ -87,6 +87,9 @@ void sph_blast_reset(BlastState& blast);
                                        double time_window, std::string_view mode_name,
                                        bool enabled = true);
 int sph_blast_count_unused_regions(const BlastState& blast);
+// The target-set masks are rebuilt at the next refresh (the particles or the
+// sets behind them were replaced).
+void sph_blast_invalidate_masks(BlastState& blast);
 void sph_blast_refresh_snapshot(Model& m);
 
 // Predicates (region 1-based, particle 0-based).

@@ -120,6 +120,29 @@ void sph_db_clear_metadata(DbState& db) {
     invalidate_element_lookup(db);
 }
 
+void sph_db_move_deck_records(DbState& from, DbState& to) {
+    to.materials = std::move(from.materials);
+    to.sections = std::move(from.sections);
+    to.nsets = std::move(from.nsets);
+    to.elsets = std::move(from.elsets);
+    to.elements = std::move(from.elements);
+    to.tamrix = std::move(from.tamrix);
+    to.initial_velocities = std::move(from.initial_velocities);
+    to.initial_velocity_set_names = std::move(from.initial_velocity_set_names);
+    // The node index follows the particle ids, which may have changed.
+    invalidate_node_lookup(to);
+    invalidate_element_lookup(to);
+    from.materials.clear();
+    from.sections.clear();
+    from.nsets.clear();
+    from.elsets.clear();
+    from.elements.clear();
+    from.tamrix = TamrixOptions{};
+    from.initial_velocities.clear();
+    from.initial_velocity_set_names.clear();
+    invalidate_element_lookup(from);
+}
+
 void sph_db_free(DbState& db) {
     release(db.particle_id_ext);
     release(db.particle_phase);

@@ -289,6 +289,10 @@ void sph_db_initialize_defaults(DbState& db);
 [[nodiscard]] int sph_db_allocate_neighbor_storage(Model& m, int64_t max_links, int64_t num_cells);
 void sph_db_free(DbState& db);
 void sph_db_clear_metadata(DbState& db);
+// Hands the deck's records (materials, sections, sets, elements, Tamrix
+// options, initial velocities) from one database to another, leaving the
+// particle arrays and coupling regions of both alone.
+void sph_db_move_deck_records(DbState& from, DbState& to);
 void sph_db_clear_water_diagnostics(DbState& db);
 void sph_db_clear_gas_diagnostics(DbState& db);
 void sph_db_clear_solid_diagnostics(DbState& db);

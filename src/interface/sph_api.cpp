@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "core/sph_model.hpp"
 #include "output/sph_output_csv.hpp"
+#include "restart/sph_restart.hpp"
 #include "solver/sph_solver_explicit.hpp"
 
 Model& sph_api_model() {
@@ -254,14 +256,77 @@ int sph_write_vtu(Model& m, std::string_view filename) {
     return sph_output_write_vtu(m, filename);
 }
 
-int sph_write_restart(Model& m, [[maybe_unused]] std::string_view filename) {
+int sph_write_restart(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_write_restart");
+    return sph_restart_write(m, filename);
 }
 
-int sph_read_restart(Model& m, [[maybe_unused]] std::string_view filename) {
+// What a restart read starts from: the running library's settings that the
+// file does not hold (run control beyond time and output, the water and gas
+// flags and names, the gas table of layouts without one, the neighbor
+// budget). Per-particle arrays are not copied: the file replaces them.
+static void stage_restart_settings(Model& live, Model& staged) {
+    staged.control = live.control;
+    staged.particle = live.particle;
+    staged.material = live.material;
+    staged.neighbor.allow_vector_scan = live.neighbor.allow_vector_scan;
+    staged.neighbor.link_memory_limit = live.neighbor.link_memory_limit;
+    WaterWorkspace water_workspace = std::move(live.water.workspace);
+    staged.water = live.water;
+    live.water.workspace = std::move(water_workspace);
+    GasSourceState gas_sources = std::move(live.gas.sources);
+    GasWorkspace gas_workspace = std::move(live.gas.workspace);
+    staged.gas = live.gas;
+    live.gas.sources = std::move(gas_sources);
+    live.gas.workspace = std::move(gas_workspace);
+    staged.gas.sources = GasSourceState{};
+    staged.gas.workspace = GasWorkspace{};
+    staged.explosive.explosive_module_initialized = live.explosive.explosive_module_initialized;
+    staged.solid.solid_module_initialized = live.solid.solid_module_initialized;
+    staged.solid.solid_body_force = live.solid.solid_body_force;
+}
+
+// A read is all or nothing: it fills a staging model and replaces the
+// running one only when every record was read and the neighbors and
+// diagnostics were rebuilt, so a failed read leaves the library as it was.
+// Next to a built deck of the same particle count the deck's records and the
+// shell state stay (blast target sets, facet exports and sections go on
+// working); a file of another particle count does not describe that deck,
+// so they are dropped.
+int sph_read_restart(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    return sph_api_not_implemented(m, "velunor_read_restart");
+    auto staged = std::make_unique<Model>();
+    stage_restart_settings(m, *staged);
+    int ierr = sph_restart_read(*staged, filename);
+    const bool keep_deck = ierr == sph_success && sph_api_state_get_model_built(m.api) &&
+                           m.db.npart == staged->db.npart;
+    if (keep_deck) sph_db_move_deck_records(m.db, staged->db);
+    if (ierr == sph_success) {
+        try {
+            ierr = sph_restart_finish_read(*staged);
+        } catch (...) {
+            if (keep_deck) sph_db_move_deck_records(staged->db, m.db);
+            throw;
+        }
+    }
+    if (ierr != sph_success) {
+        if (keep_deck) sph_db_move_deck_records(staged->db, m.db);
+        m.error = staged->error;
+        return ierr;
+    }
+    m.control = std::move(staged->control);
+    m.water = std::move(staged->water);
+    m.neighbor = std::move(staged->neighbor);
+    m.db = std::move(staged->db);
+    m.gas = std::move(staged->gas);
+    m.explosive = std::move(staged->explosive);
+    m.solid = std::move(staged->solid);
+    m.coupling = std::move(staged->coupling);
+    if (!keep_deck) sph_shell_release_state(m.shell);
+    sph_blast_invalidate_masks(m.blast);
+    sph_output_reset_pvd(m.pvd);  // the collection lists the steps after the read
+    sph_api_state_set_model_built(m.api, true);
+    return sph_success;
 }
 
 // ---------------------------------------------------------------------------

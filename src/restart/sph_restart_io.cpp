@@ -1,0 +1,286 @@
+#include "restart/sph_restart_io.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "core/sph_format.hpp"
+#include "core/sph_number.hpp"
+#include "core/sph_text.hpp"
+
+namespace {
+
+constexpr std::size_t name_field = 64;
+constexpr std::size_t block_size = std::size_t{1} << 22;
+// "-1.2345678901234567e-308" and its separator fit easily.
+constexpr std::size_t value_width = 32;
+
+bool separator(char c) {
+    return c == ' ' || c == '\t' || c == ',';
+}
+
+bool needs_quotes(std::string_view name) {
+    if (name.empty()) return true;
+    for (const char c : name) {
+        if (separator(c) || c == '/' || c == '\'' || c == '"') return true;
+    }
+    return false;
+}
+
+bool equal_upper(std::string_view text, std::string_view upper) {
+    if (text.size() != upper.size()) return false;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        char c = text[k];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != upper[k]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Writing
+
+char* RestartWriter::slot(std::size_t width) {
+    char* p = file_.reserve(width + 1);
+    if (record_open_) *p++ = ' ';
+    record_open_ = true;
+    return p;
+}
+
+RestartWriter& RestartWriter::put(int value) {
+    file_.commit(sph_format_int(slot(sph_format_int_max_width), value));
+    return *this;
+}
+
+RestartWriter& RestartWriter::put(int64_t value) {
+    char* p = slot(value_width);
+    file_.commit(std::to_chars(p, p + value_width, value).ptr);
+    return *this;
+}
+
+RestartWriter& RestartWriter::put(double value) {
+    char* p = slot(value_width);
+    if (std::isnan(value)) {
+        std::memcpy(p, "NaN", 3);
+        p += 3;
+    } else if (std::isinf(value)) {
+        const std::string_view form = value > 0.0 ? "Infinity" : "-Infinity";
+        std::memcpy(p, form.data(), form.size());
+        p += form.size();
+    } else {
+        p = std::to_chars(p, p + value_width, value, std::chars_format::general, 17).ptr;
+    }
+    file_.commit(p);
+    return *this;
+}
+
+RestartWriter& RestartWriter::put(bool value) {
+    char* p = slot(1);
+    *p++ = value ? 'T' : 'F';
+    file_.commit(p);
+    return *this;
+}
+
+RestartWriter& RestartWriter::put_name(std::string_view name) {
+    name = sph_text_trim_trailing(name);
+    if (!needs_quotes(name)) {
+        if (record_open_) file_.write(" ");
+        file_.write(name);
+        record_open_ = true;
+        return *this;
+    }
+    file_.write(record_open_ ? " '" : "'");
+    record_open_ = true;
+    for (const char c : name)
+        file_.write(c == '\'' ? std::string_view("''") : std::string_view(&c, 1));
+    file_.write("'");
+    return *this;
+}
+
+void RestartWriter::end() {
+    file_.write("\n");
+    record_open_ = false;
+}
+
+void RestartWriter::text(std::string_view line) {
+    file_.write(sph_text_trim_trailing(line));
+    end();
+}
+
+// ---------------------------------------------------------------------------
+// Reading lines
+
+RestartLineSource::~RestartLineSource() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool RestartLineSource::open(const std::string& path) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) return false;
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    buffer_.resize(block_size);
+    return true;
+}
+
+// Moves the unread tail to the front and reads more behind it; a line longer
+// than the buffer doubles it.
+bool RestartLineSource::refill() {
+    if (eof_ || file_ == nullptr) return false;
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+    if (got == 0) {
+        eof_ = true;
+        return false;
+    }
+    end_ += got;
+    return true;
+}
+
+bool RestartLineSource::next(std::string_view& line) {
+    std::size_t scanned = begin_;
+    for (;;) {
+        const void* found = std::memchr(buffer_.data() + scanned, '\n', end_ - scanned);
+        if (found != nullptr) {
+            const std::size_t stop =
+                static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data());
+            std::size_t length = stop - begin_;
+            if (length > 0 && buffer_[begin_ + length - 1] == '\r') --length;
+            line = std::string_view(buffer_.data() + begin_, length);
+            begin_ = stop + 1;
+            return true;
+        }
+        const std::size_t pending = end_ - begin_;
+        if (!refill()) {
+            if (std::ferror(file_) != 0 || pending == 0) return false;
+            // A last line without its line feed.
+            std::size_t length = end_ - begin_;
+            if (length > 0 && buffer_[begin_ + length - 1] == '\r') --length;
+            line = std::string_view(buffer_.data() + begin_, length);
+            begin_ = end_;
+            return true;
+        }
+        scanned = begin_ + pending;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Values of a record
+
+void RestartRecord::assign(std::string_view line) {
+    values_.clear();
+    next_ = 0;
+    failed_ = false;
+    std::size_t k = 0;
+    const std::size_t n = line.size();
+    while (k < n) {
+        while (k < n && separator(line[k])) ++k;
+        if (k >= n || line[k] == '/') break;
+        const std::size_t start = k;
+        if (line[k] == '\'' || line[k] == '"') {
+            // A quoted value runs to its closing quote; a doubled quote stands
+            // for one quote inside it.
+            const char quote = line[k++];
+            while (k < n) {
+                if (line[k] == quote) {
+                    if (k + 1 < n && line[k + 1] == quote) {
+                        k += 2;
+                        continue;
+                    }
+                    ++k;
+                    break;
+                }
+                ++k;
+            }
+        } else {
+            while (k < n && !separator(line[k]) && line[k] != '/') ++k;
+        }
+        values_.push_back(line.substr(start, k - start));
+    }
+}
+
+std::string_view RestartRecord::take() {
+    if (failed_ || next_ >= values_.size()) {
+        failed_ = true;
+        return {};
+    }
+    return values_[next_++];
+}
+
+bool RestartRecord::get(double& value) {
+    const std::string_view text = take();
+    if (failed_ || !sph_restart_parse_real(text, value)) return !(failed_ = true);
+    return true;
+}
+
+bool RestartRecord::get(int& value) {
+    const std::string_view text = take();
+    if (failed_ || !sph_number_read_int(text, value)) return !(failed_ = true);
+    return true;
+}
+
+bool RestartRecord::get(int64_t& value) {
+    const std::string_view text = take();
+    if (failed_ || !sph_number_read_int64(text, value)) return !(failed_ = true);
+    return true;
+}
+
+bool RestartRecord::get(bool& value) {
+    std::string_view text = take();
+    if (failed_) return false;
+    // List-directed logicals: an optional point, then T or F decides.
+    if (!text.empty() && text.front() == '.') text.remove_prefix(1);
+    if (!text.empty() && (text.front() == 'T' || text.front() == 't')) {
+        value = true;
+        return true;
+    }
+    if (!text.empty() && (text.front() == 'F' || text.front() == 'f')) {
+        value = false;
+        return true;
+    }
+    failed_ = true;
+    return false;
+}
+
+bool RestartRecord::get(std::string& name) {
+    std::string_view text = take();
+    if (failed_) return false;
+    if (!text.empty() && (text.front() == '\'' || text.front() == '"')) {
+        const char quote = text.front();
+        text.remove_prefix(1);
+        if (!text.empty() && text.back() == quote) text.remove_suffix(1);
+        unquoted_.clear();
+        for (std::size_t k = 0; k < text.size(); ++k) {
+            unquoted_ += text[k];
+            if (text[k] == quote && k + 1 < text.size() && text[k + 1] == quote) ++k;
+        }
+        text = unquoted_;
+    }
+    name = sph_text_field(text, name_field);
+    return true;
+}
+
+bool sph_restart_parse_real(std::string_view text, double& value) {
+    std::string_view body = text;
+    double sign = 1.0;
+    if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
+        if (body.front() == '-') sign = -1.0;
+        body.remove_prefix(1);
+    }
+    if (equal_upper(body, "NAN")) {
+        value = std::numeric_limits<double>::quiet_NaN();
+        return true;
+    }
+    if (equal_upper(body, "INF") || equal_upper(body, "INFINITY")) {
+        value = sign * std::numeric_limits<double>::infinity();
+        return true;
+    }
+    return sph_number_read_real(text, value);
+}

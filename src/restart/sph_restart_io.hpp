@@ -1,0 +1,138 @@
+#pragma once
+// Records of the restart file: a writer that formats values straight into the
+// buffered output file, and a reader that streams the file line by line and
+// splits free-form records into values.
+//
+// Free-form records hold values separated by one blank: reals with 17
+// significant digits (the shortest form that keeps them, e.g. 0 or 0.1 as
+// 0.10000000000000001), integers in decimal, logicals as T or F. A name is one
+// value; a name that is empty or holds a blank, comma, slash or quote is
+// written in single quotes with inner quotes doubled, the list-directed form
+// of a character value, so that it reads back as one value.
+//
+// On reading, values are separated by blanks, tabs and commas; a slash ends
+// the record. Values beyond those a record needs are ignored, so a reader
+// skips what a newer writer appends to a record.
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/sph_vec3.hpp"
+#include "output/sph_output_file.hpp"
+
+class RestartWriter {
+  public:
+    explicit RestartWriter(SphOutputFile& file) : file_(file) {}
+
+    RestartWriter& put(int value);
+    RestartWriter& put(int64_t value);
+    RestartWriter& put(double value);
+    RestartWriter& put(bool value);
+    RestartWriter& put(const Vec3& value) { return put(value.x).put(value.y).put(value.z); }
+    template <std::size_t N>
+    RestartWriter& put(const std::array<double, N>& values) {
+        for (const double v : values) put(v);
+        return *this;
+    }
+    RestartWriter& put_name(std::string_view name);
+    // Ends the current free-form record.
+    void end();
+    // A whole text record (written trimmed of trailing blanks).
+    void text(std::string_view line);
+
+    template <typename... Values>
+    void record(const Values&... values) {
+        (put(values), ...);
+        end();
+    }
+
+  private:
+    char* slot(std::size_t width);
+
+    SphOutputFile& file_;
+    bool record_open_ = false;
+};
+
+// The lines of a file, read in large blocks. A line holds no line end (a
+// carriage return before the line feed is dropped too).
+class RestartLineSource {
+  public:
+    RestartLineSource() = default;
+    RestartLineSource(const RestartLineSource&) = delete;
+    RestartLineSource& operator=(const RestartLineSource&) = delete;
+    ~RestartLineSource();
+
+    [[nodiscard]] bool open(const std::string& path);
+    // The next line; false at the end of the file or after a read error.
+    [[nodiscard]] bool next(std::string_view& line);
+
+  private:
+    bool refill();
+
+    std::FILE* file_ = nullptr;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0;  // first unread byte
+    std::size_t end_ = 0;    // end of the bytes read
+    bool eof_ = false;
+};
+
+// The values of one free-form record, taken in order.
+class RestartRecord {
+  public:
+    // Splits `line` into values.
+    void assign(std::string_view line);
+    std::size_t size() const { return values_.size(); }
+
+    // Each reads the next value; false when there is none or it does not
+    // parse, and then every later read fails too.
+    bool get(double& value);
+    bool get(int& value);
+    bool get(int64_t& value);
+    bool get(bool& value);
+    bool get(std::string& name);  // cut to the 64-character name field
+    bool get(Vec3& value) { return get(value.x) && get(value.y) && get(value.z); }
+    template <std::size_t N>
+    bool get(std::array<double, N>& values) {
+        for (double& v : values) {
+            if (!get(v)) return false;
+        }
+        return true;
+    }
+    template <typename... Values>
+    bool read(Values&... values) {
+        return (get(values) && ...);
+    }
+    std::size_t remaining() const { return values_.size() - next_; }
+
+  private:
+    std::string_view take();
+
+    std::vector<std::string_view> values_;
+    std::string unquoted_;  // the last quoted name, inner quotes undoubled
+    std::size_t next_ = 0;
+    bool failed_ = false;
+};
+
+// The next line of `in` as the free-form record `r`.
+inline bool sph_restart_next_record(RestartLineSource& in, RestartRecord& r) {
+    std::string_view line;
+    if (!in.next(line)) return false;
+    r.assign(line);
+    return true;
+}
+
+// The next record, read into `values` in order.
+template <typename... Values>
+bool sph_restart_read_record(RestartLineSource& in, RestartRecord& r, Values&... values) {
+    return sph_restart_next_record(in, r) && r.read(values...);
+}
+
+// A real of the restart file: a number of the deck form, or NaN, Inf,
+// Infinity (either sign, any case), which the writer uses for non-finite
+// values.
+[[nodiscard]] bool sph_restart_parse_real(std::string_view text, double& value);
