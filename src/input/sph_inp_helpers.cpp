@@ -88,9 +88,9 @@ constexpr std::size_t reader_buffer_len = std::size_t{1} << 20;
 
 // Line ending removed: a carriage return just before the line feed is not
 // part of the line.
-std::string_view finish_line(std::string_view line) {
+std::string_view finish_line(std::string_view line, std::size_t line_len) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line.substr(0, sph_inp_line_len);
+    return line.substr(0, line_len);
 }
 
 }  // namespace
@@ -140,9 +140,9 @@ bool SphInpLineReader::refill() {
 }
 
 bool SphInpLineReader::read_overlong(std::string_view& line) {
-    // The buffer holds only part of one line: keep its first 1024
+    // The buffer holds only part of one line: keep its first line_len_
     // characters and skip the rest up to the line feed.
-    long_line_.assign(buffer_.data(), sph_inp_line_len);
+    long_line_.assign(buffer_.data(), line_len_);
     begin_ = end_ = 0;
     for (;;) {
         refill();
@@ -174,14 +174,14 @@ bool SphInpLineReader::next_physical(std::string_view& line) {
         if (const void* lf = std::memchr(start, '\n', avail)) {
             std::size_t len = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
             begin_ += len + 1;
-            line = finish_line(std::string_view(start, len));
+            line = finish_line(std::string_view(start, len), line_len_);
             return true;
         }
         if (error_) return false;
         if (eof_) {
             if (avail == 0) return false;
             begin_ = end_;
-            line = finish_line(std::string_view(start, avail));
+            line = finish_line(std::string_view(start, avail), line_len_);
             return true;
         }
         if (begin_ == 0 && end_ == buffer_.size()) return read_overlong(line);

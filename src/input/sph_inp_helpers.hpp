@@ -51,12 +51,14 @@ std::string sph_inp_upper(std::string_view text);
 bool sph_inp_starts_with_upper(std::string_view text, std::string_view upper_prefix);
 
 // Buffered reader of physical lines. Each line comes without its line feed
-// and without a carriage return just before it (CRLF and LF decks read
-// alike), cut to 1024 characters; a line longer than the buffer is read in
-// pieces and cut the same way, so no line length can exhaust memory.
+// and without a carriage return just before it (CRLF and LF files read
+// alike), cut to `line_len` characters (1024 for a deck); a line longer than
+// the buffer is read in pieces and cut the same way, so no line length can
+// exhaust memory.
 class SphInpLineReader {
   public:
-    SphInpLineReader() = default;
+    // At most 1 MiB: longer lines would not fit the buffer.
+    explicit SphInpLineReader(std::size_t line_len = sph_inp_line_len) : line_len_(line_len) {}
     SphInpLineReader(const SphInpLineReader&) = delete;
     SphInpLineReader& operator=(const SphInpLineReader&) = delete;
     ~SphInpLineReader();
@@ -77,6 +79,7 @@ class SphInpLineReader {
     bool refill();
     bool read_overlong(std::string_view& line);
 
+    std::size_t line_len_;
     std::FILE* file_ = nullptr;
     std::string buffer_;
     std::size_t begin_ = 0;

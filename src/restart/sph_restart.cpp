@@ -510,20 +510,15 @@ bool sph_restart_read_coupling_state(Model& m, RestartLineSource& in, RestartLay
         !sph_restart_read_record(in, r, s.coupling_cumulative_work, s.coupling_energy_exchange)) {
         return false;
     }
-    // The counts line holds four values from STATE_0_8_1 on, three before.
+    // The counts line holds four values from STATE_0_8_1 on, three before:
+    // a fourth that is missing or unreadable counts as 0.
     int imported_force_count = 0;
-    if (!sph_restart_next_record(in, r)) return false;
-    {
-        RestartRecord four = r;
-        if (!four.read(s.coupling_stale_load_count, s.coupling_skipped_particle_count,
-                       s.coupling_nonfinite_import_count, imported_force_count)) {
-            imported_force_count = 0;
-            if (!r.read(s.coupling_stale_load_count, s.coupling_skipped_particle_count,
-                        s.coupling_nonfinite_import_count)) {
-                return false;
-            }
-        }
+    if (!sph_restart_read_record(in, r, s.coupling_stale_load_count,
+                                 s.coupling_skipped_particle_count,
+                                 s.coupling_nonfinite_import_count)) {
+        return false;
     }
+    if (!r.get(imported_force_count)) imported_force_count = 0;
     if (full) {
         int ignored = 0;
         if (!sph_restart_read_record(
@@ -589,7 +584,7 @@ int sph_restart_write(Model& m, std::string_view path_text) {
 }
 
 int sph_restart_read(Model& m, std::string_view path_text) {
-    RestartLineSource in;
+    RestartLineSource in(sph_restart_line_len);
     if (!in.open(std::string(sph_text_trim_trailing(path_text)))) {
         return sph_error_set(m.error, sph_error_io, "failed to open restart file for reading");
     }

@@ -6,7 +6,8 @@
 
 struct Model;
 class RestartWriter;
-class RestartLineSource;
+class SphInpLineReader;
+using RestartLineSource = SphInpLineReader;
 
 // Layouts of the restart file, oldest first.
 enum class RestartLayout {

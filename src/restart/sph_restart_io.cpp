@@ -12,7 +12,6 @@
 namespace {
 
 constexpr std::size_t name_field = 64;
-constexpr std::size_t block_size = std::size_t{1} << 22;
 // "-1.2345678901234567e-308" and its separator fit easily.
 constexpr std::size_t value_width = 32;
 
@@ -108,67 +107,6 @@ void RestartWriter::end() {
 void RestartWriter::text(std::string_view line) {
     file_.write(sph_text_trim_trailing(line));
     end();
-}
-
-// ---------------------------------------------------------------------------
-// Reading lines
-
-RestartLineSource::~RestartLineSource() {
-    if (file_ != nullptr) std::fclose(file_);
-}
-
-bool RestartLineSource::open(const std::string& path) {
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr) return false;
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-    buffer_.resize(block_size);
-    return true;
-}
-
-// Moves the unread tail to the front and reads more behind it; a line longer
-// than the buffer doubles it.
-bool RestartLineSource::refill() {
-    if (eof_ || file_ == nullptr) return false;
-    if (begin_ > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
-    }
-    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-    const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
-    if (got == 0) {
-        eof_ = true;
-        return false;
-    }
-    end_ += got;
-    return true;
-}
-
-bool RestartLineSource::next(std::string_view& line) {
-    std::size_t scanned = begin_;
-    for (;;) {
-        const void* found = std::memchr(buffer_.data() + scanned, '\n', end_ - scanned);
-        if (found != nullptr) {
-            const std::size_t stop =
-                static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data());
-            std::size_t length = stop - begin_;
-            if (length > 0 && buffer_[begin_ + length - 1] == '\r') --length;
-            line = std::string_view(buffer_.data() + begin_, length);
-            begin_ = stop + 1;
-            return true;
-        }
-        const std::size_t pending = end_ - begin_;
-        if (!refill()) {
-            if (std::ferror(file_) != 0 || pending == 0) return false;
-            // A last line without its line feed.
-            std::size_t length = end_ - begin_;
-            if (length > 0 && buffer_[begin_ + length - 1] == '\r') --length;
-            line = std::string_view(buffer_.data() + begin_, length);
-            begin_ = end_;
-            return true;
-        }
-        scanned = begin_ + pending;
-    }
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,7 @@
 #pragma once
 // Records of the restart file: a writer that formats values straight into the
-// buffered output file, and a reader that streams the file line by line and
-// splits free-form records into values.
+// buffered output file, and the splitting of a read line into the values of
+// a free-form record.
 //
 // Free-form records hold values separated by one blank: reals with 17
 // significant digits (the shortest form that keeps them, e.g. 0 or 0.1 as
@@ -16,13 +16,12 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/sph_vec3.hpp"
+#include "input/sph_inp_helpers.hpp"
 #include "output/sph_output_file.hpp"
 
 class RestartWriter {
@@ -58,28 +57,11 @@ class RestartWriter {
     bool record_open_ = false;
 };
 
-// The lines of a file, read in large blocks. A line holds no line end (a
-// carriage return before the line feed is dropped too).
-class RestartLineSource {
-  public:
-    RestartLineSource() = default;
-    RestartLineSource(const RestartLineSource&) = delete;
-    RestartLineSource& operator=(const RestartLineSource&) = delete;
-    ~RestartLineSource();
-
-    [[nodiscard]] bool open(const std::string& path);
-    // The next line; false at the end of the file or after a read error.
-    [[nodiscard]] bool next(std::string_view& line);
-
-  private:
-    bool refill();
-
-    std::FILE* file_ = nullptr;
-    std::vector<char> buffer_;
-    std::size_t begin_ = 0;  // first unread byte
-    std::size_t end_ = 0;    // end of the bytes read
-    bool eof_ = false;
-};
+// The restart file is read line by line with the deck's line reader. Its
+// longest record, the particle list of a full coupling region, is 512
+// integers; a longer line is cut, so that a broken file cannot exhaust memory.
+inline constexpr std::size_t sph_restart_line_len = std::size_t{1} << 16;
+using RestartLineSource = SphInpLineReader;
 
 // The values of one free-form record, taken in order.
 class RestartRecord {

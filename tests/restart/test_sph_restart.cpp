@@ -50,20 +50,22 @@ void advance(Model& m, int steps) {
     }
 }
 
-std::string restart_text(Model& m, std::string_view name) {
+// The text `write` puts into a scratch file of the given name.
+template <typename Write>
+std::string written_text(Model& m, std::string_view name, Write write) {
     const fs::path path = scratch(name);
-    EXPECT_EQ(sph_write_restart(m, path.string()), 0) << m.error.last_error_message;
+    EXPECT_EQ(write(m, path.string()), 0) << m.error.last_error_message;
     std::string text = slurp(path);
     fs::remove(path);
     return text;
 }
 
+std::string restart_text(Model& m, std::string_view name) {
+    return written_text(m, name, sph_write_restart);
+}
+
 std::string csv_text(Model& m, std::string_view name) {
-    const fs::path path = scratch(name);
-    EXPECT_EQ(sph_output_write_csv(m, path.string()), 0) << m.error.last_error_message;
-    std::string text = slurp(path);
-    fs::remove(path);
-    return text;
+    return written_text(m, name, sph_output_write_csv);
 }
 
 // Runs `total` steps straight, and `split` steps + restart + deck read and
@@ -157,7 +159,7 @@ TEST(RestartIo, ValuesRoundTripAndNamesStayOneValue) {
         w.record(std::numeric_limits<double>::infinity(), std::nan(""));
         ASSERT_TRUE(file.close());
     }
-    RestartLineSource in;
+    RestartLineSource in(sph_restart_line_len);
     ASSERT_TRUE(in.open(path.string()));
     RestartRecord r;
     double a, b, c, d;
