@@ -51,7 +51,9 @@ extern "C" {
 #define VELUNOR_PARTICLE_FAILED 2
 #define VELUNOR_PARTICLE_RESERVED 3
 
-/* Life cycle and version. */
+/* Life cycle and version. velunor_initialize opens the log named by the
+ * environment variable VELUNOR_LOG (unset or empty: none); a log that cannot
+ * be opened fails it with status 3 and leaves the library uninitialized. */
 VELUNOR_API int velunor_initialize(void);
 VELUNOR_API int velunor_finalize(void);
 VELUNOR_API int velunor_get_version(int* major, int* minor, int* patch);

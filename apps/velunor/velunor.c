@@ -45,7 +45,11 @@ static const char* const usage_text = VELUNOR_USAGE_LINES
     "  run       read and build DECK, then run it to its end time; prints a\n"
     "            summary on stdout (and live progress on stderr when it is a\n"
     "            terminal)\n"
-    "  info      read and build DECK and describe the model\n"
+    "  info      read and build DECK and describe the model: particles by\n"
+    "            phase, material and section, warnings, stable time step, the\n"
+    "            gas, explosive and solid summaries, the shell sections (name,\n"
+    "            director sources, total reference area) and the coupling\n"
+    "            regions\n"
     "\n"
     "  --output DIR    write step output (particle CSV, summary CSV, VTU, PVD)\n"
     "                  into DIR, created if missing; the series holds the\n"
@@ -680,19 +684,152 @@ static void print_id_counts(const char* title, const char* label, const int* ids
     free(counts);
 }
 
-/* Shell sections and their shell particles (failed ones included), from the
- * particle state: the exports reach no director or area of a shell. */
-static void print_shell_sections(const ParticleState* s) {
-    int* shells = malloc(((size_t)s->count + 1) * sizeof(int));
-    if (shells == NULL) return;
-    int n = 0;
-    for (int i = 0; i < s->count; ++i) {
-        if (s->phase[i] == VELUNOR_PHASE_SHELL || s->phase[i] == VELUNOR_PHASE_SHELL_FAILED) {
-            shells[n++] = s->section[i];
+/* What the library's log says about the shell sections of the build. The
+ * exports reach no director or area of a shell, but the build writes one line
+ * per shell section to the log that VELUNOR_LOG names when the library is
+ * initialized:
+ *   shell section ID particles N director_set A orientation B element C
+ *   cloud D area REAL name NAME
+ * (one line). `velunor info` points VELUNOR_LOG at a private temporary file
+ * for its own initialization and reads those lines back. */
+enum { max_logged_sections = 32 };
+
+typedef struct {
+    int present;
+    int particles, director_set, orientation, element, cloud;
+    char area[32];
+    char name[80];
+} ShellSectionLog;
+
+typedef struct {
+    int active;  /* the temporary file exists */
+    int env_set; /* VELUNOR_LOG points at it */
+    char* saved; /* the caller's VELUNOR_LOG, NULL when it was unset */
+    char path[1024];
+    ShellSectionLog sections[max_logged_sections + 1]; /* by section id */
+} ShellLog;
+
+/* Points VELUNOR_LOG at a new temporary file, or unsets it when none can be
+ * created, so that a VELUNOR_LOG of the caller never decides whether info
+ * works; 1 when the file exists. The caller's value is kept for restoring. */
+static int shell_log_begin(ShellLog* log) {
+    memset(log, 0, sizeof *log);
+#if defined(_WIN32)
+    return 0; /* no mkstemp: info goes without the shell detail */
+#else
+    const char* old = getenv("VELUNOR_LOG");
+    if (old != NULL) {
+        log->saved = malloc(strlen(old) + 1);
+        if (log->saved == NULL) return 0; /* left as it is: nothing to restore */
+        strcpy(log->saved, old);
+    }
+    log->env_set = 1;
+    const char* dir = getenv("TMPDIR");
+    if (dir == NULL || dir[0] == '\0') dir = "/tmp";
+    const int n = snprintf(log->path, sizeof log->path, "%s/velunor_info_XXXXXX", dir);
+    int fd = -1;
+    if (n > 0 && (size_t)n < sizeof log->path) fd = mkstemp(log->path);
+    if (fd >= 0) {
+        close(fd);
+        log->active = 1;
+        if (setenv("VELUNOR_LOG", log->path, 1) == 0) return 1;
+        remove(log->path);
+        log->active = 0;
+    }
+    unsetenv("VELUNOR_LOG");
+    return 0;
+#endif
+}
+
+/* Puts the caller's VELUNOR_LOG back as it was. */
+static void shell_log_restore_env(ShellLog* log) {
+#if !defined(_WIN32)
+    if (log->env_set) {
+        if (log->saved != NULL) {
+            setenv("VELUNOR_LOG", log->saved, 1);
+        } else {
+            unsetenv("VELUNOR_LOG");
         }
     }
-    if (n > 0) print_id_counts("shell sections", "section", shells, n);
-    free(shells);
+#endif
+    log->env_set = 0;
+    free(log->saved);
+    log->saved = NULL;
+}
+
+/* Gives up the log: no VELUNOR_LOG until restored, no file. */
+static void shell_log_drop(ShellLog* log) {
+#if !defined(_WIN32)
+    if (log->env_set) unsetenv("VELUNOR_LOG");
+#endif
+    if (log->active) remove(log->path);
+    log->active = 0;
+}
+
+/* Reads the shell section lines back; a line that does not parse is skipped. */
+static void shell_log_read(ShellLog* log) {
+    if (!log->active) return;
+    FILE* in = fopen(log->path, "rb");
+    if (in == NULL) return;
+    char line[512];
+    while (fgets(line, (int)sizeof line, in) != NULL) {
+        line[strcspn(line, "\r\n")] = '\0';
+        ShellSectionLog e;
+        memset(&e, 0, sizeof e);
+        int id = 0, name_at = -1;
+        if (sscanf(line,
+                   "shell section %d particles %d director_set %d orientation %d element %d "
+                   "cloud %d area %31s name %n",
+                   &id, &e.particles, &e.director_set, &e.orientation, &e.element, &e.cloud, e.area,
+                   &name_at) != 7 ||
+            name_at < 0 || id < 1 || id > max_logged_sections) {
+            continue;
+        }
+        snprintf(e.name, sizeof e.name, "%s", line + name_at);
+        e.present = 1;
+        log->sections[id] = e;
+    }
+    fclose(in);
+}
+
+/* Shell sections and their shell particles (failed ones included), from the
+ * particle state, with the name, director sources and total reference area
+ * of each section the log describes. The director sources and the area cover
+ * the active shell particles the build set up. */
+static void print_shell_sections(const ParticleState* s, const ShellLog* log) {
+    int shells = 0, max_id = 0;
+    for (int i = 0; i < s->count; ++i) {
+        if (s->phase[i] == VELUNOR_PHASE_SHELL || s->phase[i] == VELUNOR_PHASE_SHELL_FAILED) {
+            ++shells;
+            if (s->section[i] > max_id) max_id = s->section[i];
+        }
+    }
+    if (shells == 0) return;
+    int* counts = calloc((size_t)max_id + 1, sizeof(int));
+    if (counts == NULL) return;
+    for (int i = 0; i < s->count; ++i) {
+        if (s->phase[i] == VELUNOR_PHASE_SHELL || s->phase[i] == VELUNOR_PHASE_SHELL_FAILED) {
+            counts[s->section[i] > 0 ? s->section[i] : 0] += 1;
+        }
+    }
+    printf("shell sections:\n");
+    for (int id = 0; id <= max_id; ++id) {
+        if (counts[id] == 0) continue;
+        if (id == 0) {
+            printf("  %-12s %d particles\n", "none", counts[id]);
+            continue;
+        }
+        const ShellSectionLog* e = id <= max_logged_sections ? &log->sections[id] : NULL;
+        if (e == NULL || !e->present) {
+            printf("  section %-4d %d particles\n", id, counts[id]);
+            continue;
+        }
+        printf("  section %-4d %d particles, name %s\n", id, counts[id], e->name);
+        printf("    directors  %d director set, %d orientation, %d element, %d cloud\n",
+               e->director_set, e->orientation, e->element, e->cloud);
+        printf("    area       %s\n", e->area);
+    }
+    free(counts);
 }
 
 /* Coupling regions as the exchange sees them: name, listed particles, shell
@@ -722,9 +859,20 @@ static void print_coupling_regions(void) {
     }
 }
 
-static int cmd_info(const char* deck) {
-    int status = load_model(deck);
+static int describe_model(const char* deck, ShellLog* log) {
+    const int logging = shell_log_begin(log);
+    int status = velunor_initialize();
+    if (status != 0 && logging) {
+        /* The library could not open the log after all: describe the model
+         * without the shell detail. */
+        shell_log_drop(log);
+        status = velunor_initialize();
+    }
+    shell_log_restore_env(log);
+    if (status == 0) status = velunor_read_inp(deck);
+    if (status == 0) status = velunor_build_model();
     if (status != 0) return report(status);
+    shell_log_read(log);
     ParticleState s;
     status = read_state(&s);
     if (status != 0) return report_state_failure(status);
@@ -766,11 +914,20 @@ static int cmd_info(const char* deck) {
     }
     if (explosive.count > 0) print_explosive_report(&explosive);
     if (has_solids(&solid)) print_solid_report(&solid);
-    print_shell_sections(&s);
+    print_shell_sections(&s, log);
     print_coupling_regions();
     free_state(&s);
     velunor_finalize();
     return exit_ok;
+}
+
+/* The temporary log goes on every path, failures included. */
+static int cmd_info(const char* deck) {
+    ShellLog log;
+    const int code = describe_model(deck, &log);
+    shell_log_restore_env(&log);
+    shell_log_drop(&log);
+    return code;
 }
 
 int main(int argc, char** argv) {

@@ -1,5 +1,6 @@
 #pragma once
-// Optional append-only log file. No exported operation opens it.
+// Optional append-only log file. Initialization opens it when the host
+// names one in VELUNOR_LOG (sph_api); finalization closes it.
 
 #include <cstdio>
 #include <string_view>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -40,8 +41,45 @@ static int require_built_model(Model& m) {
 // ---------------------------------------------------------------------------
 // Life cycle and version
 
+// The modules as finalization leaves them: no storage, no tables, no PVD
+// series. The log and the last error are left to the caller.
+static void discard_modules(Model& m) {
+    sph_db_free(m.db);
+    sph_coupling_reset(m.coupling);
+    sph_neighbor_free(m.neighbor);
+    sph_particle_reset(m.particle);
+    sph_material_reset(m.material);
+    sph_water_reset(m.water);
+    sph_gas_reset(m);
+    sph_explosive_reset(m.explosive);
+    sph_solid_reset(m.solid);
+    sph_shell_reset(m.shell);
+    sph_blast_reset(m.blast);
+    sph_blast_load_reset(m.blast_load);
+    sph_output_reset_pvd(m.pvd);
+}
+
+// Opens the log a host asked for through the environment; unset or empty
+// asks for none. Read here, once per initialization, so that no module
+// depends on the environment.
+static int open_requested_log(Model& m) {
+    const char* path = std::getenv(sph_api_log_variable);
+    if (path == nullptr || path[0] == '\0') return sph_success;
+    return sph_log_open(m.log, m.error, path);
+}
+
 int sph_initialize(Model& m) {
+    // The log of an earlier initialization ends with everything else of it;
+    // how that close went is no concern of this initialization.
+    (void)sph_log_close(m.log, m.error);
     sph_error_clear(m.error);
+    // A host that asked for a log and gets none must learn it: the library
+    // stays uninitialized, as after finalization, and a retry starts afresh.
+    if (const int ierr = open_requested_log(m)) {
+        discard_modules(m);
+        sph_api_state_set_initialized(m.api, false);
+        return ierr;
+    }
     sph_control_reset(m.control);
     sph_db_free(m.db);
     sph_coupling_reset(m.coupling);
@@ -66,19 +104,7 @@ int sph_initialize(Model& m) {
 
 // Run control keeps its values until the next initialization.
 int sph_finalize(Model& m) {
-    sph_db_free(m.db);
-    sph_coupling_reset(m.coupling);
-    sph_neighbor_free(m.neighbor);
-    sph_particle_reset(m.particle);
-    sph_material_reset(m.material);
-    sph_water_reset(m.water);
-    sph_gas_reset(m);
-    sph_explosive_reset(m.explosive);
-    sph_solid_reset(m.solid);
-    sph_shell_reset(m.shell);
-    sph_blast_reset(m.blast);
-    sph_blast_load_reset(m.blast_load);
-    sph_output_reset_pvd(m.pvd);
+    discard_modules(m);
     (void)sph_log_close(m.log, m.error);
     sph_api_state_set_initialized(m.api, false);
     sph_error_clear(m.error);

@@ -24,7 +24,11 @@ Model& sph_api_model();
 // Status 6 with "<name> is not implemented", for operations whose module is not available.
 [[nodiscard]] int sph_api_not_implemented(Model& m, std::string_view name);
 
-// Life cycle and version.
+// Life cycle and version. Initialization opens the log (appending) when the
+// environment variable VELUNOR_LOG names a file; one that cannot be opened
+// fails it with status 3, "failed to open log file", and leaves the library
+// uninitialized. Unset or empty: no log.
+inline constexpr const char* sph_api_log_variable = "VELUNOR_LOG";
 int sph_initialize(Model& m);
 int sph_finalize(Model& m);
 int sph_get_version(int& major, int& minor, int& patch);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/sph_error.hpp"
+#include "core/sph_format.hpp"
 #include "core/sph_model.hpp"
 #include "core/sph_text.hpp"
 
@@ -165,6 +166,18 @@ struct ElementGeometry {
     bool area_found = false;
 };
 
+// What the build made of one section: its particles by director source (the
+// geometry source split into element normals and the particle cloud) and the
+// sum of their reference areas in particle order.
+struct SectionTally {
+    int particles = 0;
+    int director_set = 0;
+    int orientation = 0;
+    int element = 0;
+    int cloud = 0;
+    double area = 0.0;
+};
+
 // Per build: everything that is the same for many particles is found once.
 // Set membership comes from one mask per set, element membership from one
 // list of (particle, element) pairs per element set, and the cloud director
@@ -182,6 +195,7 @@ class ShellBuilder {
         cloud_tangent_.assign(sections, Lazy{});
         element_pairs_.assign(db_.elsets.size(), {});
         element_pairs_built_.assign(db_.elsets.size(), 0);
+        tallies_.assign(sections, SectionTally{});
         for (int i = 0; i < db_.npart; ++i) {
             if (!is_active_shell(db_, i)) continue;
             const int sec = db_.section_id[static_cast<std::size_t>(i)];
@@ -191,6 +205,7 @@ class ShellBuilder {
     }
 
     int initialize_particle(int p, int sec);
+    void log_sections() const;
 
   private:
     struct Lazy {
@@ -228,6 +243,7 @@ class ShellBuilder {
     std::vector<ElementPairs> element_pairs_;
     std::vector<unsigned char> element_pairs_built_;
     ElementPairs no_elements_;
+    std::vector<SectionTally> tallies_;  // one per section
 };
 
 // first[p] = the first table entry (1-based) whose named set holds p: its
@@ -387,17 +403,20 @@ int ShellBuilder::initialize_director(int p, int sec, const SectionRecord& secti
     bool geometry_done = false;
     Vec3 d;
     int source = sph_shell_director_none;
+    int SectionTally::*counter = nullptr;
     const int set = first_director_set_.empty() ? 0 : first_director_set_[k];
     if (set > 0) {
         ShellDirectorSet& entry = s_.director_sets[static_cast<std::size_t>(set - 1)];
         entry.used = true;
         d = entry.director;
         source = sph_shell_director_input;
+        counter = &SectionTally::director_set;
     } else if (sph_text_is_blank(section.section_orientation_name)) {
         if (const int st = element_geometry(p, sec, g)) return st;
         geometry_done = true;
         if (g.normal_found) {
             d = g.normal;
+            counter = &SectionTally::element;
         } else {
             const Lazy& c = cloud(cloud_director_, sec, true);
             if (!c.found) {
@@ -406,6 +425,7 @@ int ShellBuilder::initialize_director(int p, int sec, const SectionRecord& secti
                             "active Shell particle director cannot be inferred");
             }
             d = c.value;
+            counter = &SectionTally::cloud;
         }
         if (g.area_found) {
             area = g.area;
@@ -421,6 +441,7 @@ int ShellBuilder::initialize_director(int p, int sec, const SectionRecord& secti
         entry.used = true;
         d = entry.director;
         source = sph_shell_director_orientation;
+        counter = &SectionTally::orientation;
     }
     if (const int st = apply_director(p, d, source)) return st;
     if (!(area > sph_shell_eps)) {
@@ -430,6 +451,7 @@ int ShellBuilder::initialize_director(int p, int sec, const SectionRecord& secti
         if (const int st = estimate_area(p, t, g, area)) return st;
     }
     s_.shell_reference_area[k] = area;
+    ++(tallies_[static_cast<std::size_t>(sec - 1)].*counter);
     return sph_success;
 }
 
@@ -546,7 +568,43 @@ int ShellBuilder::initialize_particle(int p, int sec) {
         s_.shell_ip_temperature[k][static_cast<std::size_t>(q)] = db_.temperature[k];
         s_.shell_ip_softening[k][static_cast<std::size_t>(q)] = 1.0;
     }
+    SectionTally& tally = tallies_[static_cast<std::size_t>(sec - 1)];
+    ++tally.particles;
+    tally.area += s_.shell_reference_area[k];
     return sph_success;
+}
+
+// One line per shell section, the only place this line is defined:
+//   shell section ID particles N director_set A orientation B element C cloud D area REAL name NAME
+// ID is the 1-based section index, REAL the file form without its leading
+// blanks; the name (the section's set, which may hold blanks) comes last so
+// that everything after "name " is the name.
+void ShellBuilder::log_sections() const {
+    if (!m_.log.sph_log_is_open) return;
+    for (std::size_t k = 0; k < db_.sections.size(); ++k) {
+        const SectionRecord& section = db_.sections[k];
+        if (!sph_text_contains_upper(section.section_type, "SHELL")) continue;
+        const SectionTally& t = tallies_[k];
+        char area[sph_format_real_width];
+        const char* area_end = sph_format_real_trimmed(area, t.area);
+        std::string line = "shell section ";
+        line += sph_format_int_string(static_cast<int>(k) + 1);
+        line += " particles ";
+        line += sph_format_int_string(t.particles);
+        line += " director_set ";
+        line += sph_format_int_string(t.director_set);
+        line += " orientation ";
+        line += sph_format_int_string(t.orientation);
+        line += " element ";
+        line += sph_format_int_string(t.element);
+        line += " cloud ";
+        line += sph_format_int_string(t.cloud);
+        line += " area ";
+        line.append(area, static_cast<std::size_t>(area_end - area));
+        line += " name ";
+        line += sph_text_trim_trailing(section.section_name);
+        sph_log_info(m_.log, line);
+    }
 }
 
 }  // namespace
@@ -834,6 +892,7 @@ int sph_shell_build_state(Model& m) {
             return st;
         }
     }
+    builder.log_sections();
     return sph_success;
 }
 

@@ -282,10 +282,11 @@ class Cli : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    Result run(const std::string& args) {
+    // `env`: assignments put before the command ("NAME='value' ...").
+    Result run(const std::string& args, const std::string& env = "") {
         const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        const std::string command = std::string("'") + VELUNOR_CLI + "' " + args + " >'" +
-                                    out.string() + "' 2>'" + err.string() + "' </dev/null";
+        const std::string command = env + " '" + VELUNOR_CLI + "' " + args + " >'" + out.string() +
+                                    "' 2>'" + err.string() + "' </dev/null";
         const int status = std::system(command.c_str());
         Result r;
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -524,6 +525,10 @@ TEST_F(Cli, GasExampleExpandsAndReportsItsGas) {
     EXPECT_NEAR(extent[1], csv.extent, 1e-6 * csv.extent);
 }
 
+// Section A: three nodes without elements, so the particle cloud gives the
+// directors and each area is volume 1 / thickness 0.01; section B: two nodes
+// under a director set, 1 / 0.02 each; section C: one triangle of area 6
+// (legs 3 and 4) whose director comes from the element.
 TEST_F(Cli, InfoListsShellSections) {
     std::string text = "*NODE\n";
     for (int k = 0; k < 5; ++k) {
@@ -531,19 +536,48 @@ TEST_F(Cli, InfoListsShellSections) {
                 ", 0\n";
     }
     text +=
+        "11, 10, 0, 0\n12, 13, 0, 0\n13, 10, 4, 0\n"
+        "*ELEMENT, TYPE=S3\n1, 11, 12, 13\n*ELSET, ELSET=Plate C\n1\n"
         "*NSET, NSET=A\n1, 2, 3\n*NSET, NSET=B\n4, 5\n"
         "*MATERIAL, NAME=Alu, TYPE=SHELL\n*DENSITY\n2700\n*ELASTIC\n7e10, 0.33\n"
         "*SHELL SECTION, NSET=A, MATERIAL=Alu, THICKNESS=0.01\n"
         "*SHELL SECTION, NSET=B, MATERIAL=Alu, THICKNESS=0.02\n"
+        "*SHELL SECTION, ELSET=Plate C, MATERIAL=Alu, THICKNESS=0.02\n"
         "*VELUNOR SHELL DIRECTOR, SET=B, NX=0, NY=0, NZ=1\n"
         "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-5, STEPS=2\n";
     const fs::path deck = write("shells.inp", text);
-    Result r = run("info '" + deck.string() + "'");
+    const std::string listing =
+        "shell sections:\n"
+        "  section 1    3 particles, name A\n"
+        "    directors  0 director set, 0 orientation, 0 element, 3 cloud\n"
+        "    area       3.0000000000000000E+02\n"
+        "  section 2    2 particles, name B\n"
+        "    directors  2 director set, 0 orientation, 0 element, 0 cloud\n"
+        "    area       1.0000000000000000E+02\n"
+        "  section 3    3 particles, name Plate C\n"
+        "    directors  0 director set, 0 orientation, 3 element, 0 cloud\n"
+        "    area       6.0000000000000000E+00\n";
+    const fs::path tmp = dir_ / "tmp";
+    fs::create_directories(tmp);
+    // A log the caller asked for is neither written nor in the way: info
+    // keeps its own in TMPDIR, and removes it.
+    const fs::path theirs = dir_ / "missing" / "theirs.log";
+    Result r = run("info '" + deck.string() + "'",
+                   "TMPDIR='" + tmp.string() + "' VELUNOR_LOG='" + theirs.string() + "'");
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(
-        r.out.find("shell sections:\n  section 1    3 particles\n  section 2    2 particles\n"),
-        std::string::npos)
+    EXPECT_NE(r.out.find(listing), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+    // Without a place for the log, the counts alone, as before.
+    r = run("info '" + deck.string() + "'", "TMPDIR='" + (dir_ / "no_such_dir").string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("shell sections:\n  section 1    3 particles\n  section 2    2 particles\n"
+                         "  section 3    3 particles\n"),
+              std::string::npos)
         << r.out;
+    EXPECT_EQ(r.out.find("directors"), std::string::npos) << r.out;
+
     // A deck without shells prints no such list.
     r = run("info '" + std::string(VELUNOR_SOURCE_DIR) + "/examples/water_release.inp'");
     ASSERT_EQ(r.code, 0) << r.err;
