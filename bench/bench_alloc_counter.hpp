@@ -14,7 +14,9 @@ namespace {
 std::atomic<long long> allocations{0};
 }  // namespace
 
-void* operator new(std::size_t size) {
+// new and delete are kept out of line: inlined, GCC pairs a new with the
+// free() of the delete and warns of a mismatch (-Wmismatched-new-delete).
+__attribute__((noinline)) void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
@@ -22,7 +24,7 @@ void* operator new(std::size_t size) {
 void* operator new[](std::size_t size) {
     return operator new(size);
 }
-void* operator new(std::size_t size, std::align_val_t align) {
+__attribute__((noinline)) void* operator new(std::size_t size, std::align_val_t align) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     const std::size_t a = static_cast<std::size_t>(align);
     if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
@@ -31,27 +33,27 @@ void* operator new(std::size_t size, std::align_val_t align) {
 void* operator new[](std::size_t size, std::align_val_t align) {
     return operator new(size, align);
 }
-void operator delete(void* p) noexcept {
+__attribute__((noinline)) void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete[](void* p) noexcept {
+__attribute__((noinline)) void operator delete[](void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
-void operator delete[](void* p, std::size_t) noexcept {
+__attribute__((noinline)) void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::align_val_t) noexcept {
+__attribute__((noinline)) void operator delete(void* p, std::align_val_t) noexcept {
     std::free(p);
 }
-void operator delete[](void* p, std::align_val_t) noexcept {
+__attribute__((noinline)) void operator delete[](void* p, std::align_val_t) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+__attribute__((noinline)) void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
     std::free(p);
 }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+__attribute__((noinline)) void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
     std::free(p);
 }

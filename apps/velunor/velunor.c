@@ -833,12 +833,14 @@ static void print_shell_sections(const ParticleState* s, const ShellLog* log) {
 }
 
 /* Coupling regions as the exchange sees them: name, listed particles, shell
- * facets and the export, import and load modes. */
+ * facets, the export, import, load and distribution modes and, when it is
+ * imported, the contact state. */
 static void print_coupling_regions(void) {
     static const char* const exports[] = {"none", "particles", "facets", "both"};
     static const char* const imports[] = {"none", "force", "facet load", "motion"};
     static const char* const loads[] = {"none", "particle force", "facet force", "pressure",
                                         "traction"};
+    static const char* const distributions[] = {"none", "uniform", "area", "mass"};
     int count = 0;
     if (velunor_coupling_get_region_count(&count) != 0 || count < 1) return;
     printf("coupling regions %d\n", count);
@@ -851,11 +853,14 @@ static void print_coupling_regions(void) {
             velunor_coupling_get_region_modes(r, &load, &distribution, &contact) != 0) {
             continue;
         }
-        printf("  %-12s %d particles, %d facets, export %s, import %s, load %s%s\n", name,
-               particles, facets,
-               export_mode >= 0 && export_mode <= 3 ? exports[export_mode] : "unknown",
-               import_mode >= 0 && import_mode <= 3 ? imports[import_mode] : "unknown",
-               load >= 0 && load <= 4 ? loads[load] : "unknown", enabled ? "" : " (disabled)");
+        printf(
+            "  %-12s %d particles, %d facets, export %s, import %s, load %s, distribution %s%s%s\n",
+            name, particles, facets,
+            export_mode >= 0 && export_mode <= 3 ? exports[export_mode] : "unknown",
+            import_mode >= 0 && import_mode <= 3 ? imports[import_mode] : "unknown",
+            load >= 0 && load <= 4 ? loads[load] : "unknown",
+            distribution >= 0 && distribution <= 3 ? distributions[distribution] : "unknown",
+            contact == 1 ? ", contact state import" : "", enabled ? "" : " (disabled)");
     }
 }
 

@@ -36,30 +36,42 @@ void begin_call(CouplingState& s) {
     s.marked_region = 0;
 }
 
+bool nonzero(const Vec3& f) {
+    return f.x != 0.0 || f.y != 0.0 || f.z != 0.0;
+}
+
+// Looks first at the particle that received the latest force: every call of
+// an exchange after the first asks this while the loads of the earlier calls
+// are pending, and would otherwise read the buffer up to the first loaded
+// particle (all the fluid, when the structure comes after it). The answer is
+// the full scan's: a hint that turned zero falls back to it.
 bool any_force(const CouplingState& s) {
-    for (const Vec3& f : s.coupling_external_force) {
-        if (f.x != 0.0 || f.y != 0.0 || f.z != 0.0) return true;
-    }
-    return false;
+    const std::vector<Vec3>& forces = s.coupling_external_force;
+    if (s.force_hint < forces.size() && nonzero(forces[s.force_hint])) return true;
+    return std::any_of(forces.begin(), forces.end(), nonzero);
 }
 
 bool any_set(const std::vector<int>& flags) {
     return std::any_of(flags.begin(), flags.end(), [](int f) { return f != 0; });
 }
 
-// The particle (0-based) at 1-based position `export_index` of a region that
-// exports particles; the messages are those of the calling import.
-int particle_by_export_index(Model& m, std::string_view region_name, int export_index,
-                             const char* facets_only_message, const char* index_message,
-                             int& particle) {
-    particle = -1;
-    int region = 0;
+// The region (1-based) named `region_name`, enabled and exporting particles;
+// `facets_only_message` is the calling import's refusal of a facets-only one.
+int particle_export_region(Model& m, std::string_view region_name, const char* facets_only_message,
+                           int& region) {
     if (const int st = sph_coupling_find_region(m, region_name, region)) return st;
     if (const int st = sph_coupling_require_enabled_region(m, region)) return st;
-    const CouplingRegionRecord& r = region_record(m, region);
-    if (r.coupling_region_export_mode == sph_coupling_export_facet) {
+    if (region_record(m, region).coupling_region_export_mode == sph_coupling_export_facet) {
         return fail(m, facets_only_message);
     }
+    return sph_success;
+}
+
+// The particle (0-based) at 1-based position `export_index` of such a region.
+int particle_at_export_index(Model& m, int region, int export_index, const char* index_message,
+                             int& particle) {
+    particle = -1;
+    const CouplingRegionRecord& r = region_record(m, region);
     const int count = std::min(r.coupling_region_particle_count,
                                static_cast<int>(r.coupling_region_particles.size()));
     if (export_index < 1 || export_index > count) return fail(m, index_message);
@@ -208,20 +220,30 @@ int sph_coupling_add_force_to_particle(Model& m, int facet_id, const Vec3& force
         return sph_success;
     }
     s.coupling_external_force[k] += force;
+    s.force_hint = k;
     ++s.coupling_imported_force_count;
     return sph_success;
 }
 
+// Particle forces and facet loads: the region lookup and its checks read
+// nothing an entry changes, so they run once per call (before the first
+// entry, where a per-entry lookup would fail first) instead of once per
+// entry: the same results, without a name scan of the region table per entry.
 int sph_coupling_apply_particle_forces(Model& m, int region_index, int force_count,
                                        const int* export_indices, const double* forces) {
     begin_call(m.coupling);
     if (!region_index_valid(m, region_index)) return fail(m, "coupling region index is invalid");
     if (force_count < 0) return fail(m, "coupling force count is invalid");
-    const std::string& name = region_record(m, region_index).coupling_region_name;
+    if (force_count == 0) return sph_success;
+    int region = 0;
+    if (const int st =
+            particle_export_region(m, region_record(m, region_index).coupling_region_name,
+                                   "coupling region has no particle export index", region)) {
+        return st;
+    }
     for (int i = 0; i < force_count; ++i) {
         int p = -1;
-        if (const int st = particle_by_export_index(m, name, export_indices[i],
-                                                    "coupling region has no particle export index",
+        if (const int st = particle_at_export_index(m, region, export_indices[i],
                                                     "coupling force export index is invalid", p)) {
             return st;
         }
@@ -237,11 +259,14 @@ int sph_coupling_apply_facet_loads(Model& m, int region_index, int load_count, c
     begin_call(m.coupling);
     if (!region_index_valid(m, region_index)) return fail(m, "coupling region index is invalid");
     if (load_count < 0) return fail(m, "coupling facet load count is invalid");
-    const std::string& name = region_record(m, region_index).coupling_region_name;
+    if (load_count == 0) return sph_success;
+    int region = 0;
+    if (const int st = sph_coupling_find_region(
+            m, region_record(m, region_index).coupling_region_name, region)) {
+        return st;
+    }
+    if (const int st = sph_coupling_require_enabled_region(m, region)) return st;
     for (int i = 0; i < load_count; ++i) {
-        int region = 0;
-        if (const int st = sph_coupling_find_region(m, name, region)) return st;
-        if (const int st = sph_coupling_require_enabled_region(m, region)) return st;
         if (const int st = sph_coupling_require_facet(m, region, facet_ids[i])) return st;
         if (const int st =
                 sph_coupling_add_force_to_particle(m, facet_ids[i], vector_at(loads, i))) {
@@ -455,11 +480,14 @@ int sph_coupling_apply_motion_boundary(Model& m, int region_index, int export_in
         target_kind != sph_coupling_motion_position) {
         return fail(m, "coupling motion target kind is invalid");
     }
-    int p = -1;
+    int region = 0, p = -1;
     if (const int st =
-            particle_by_export_index(m, region_record(m, region_index).coupling_region_name,
-                                     export_index, "coupling motion requires particle export index",
-                                     "coupling motion export index is invalid", p)) {
+            particle_export_region(m, region_record(m, region_index).coupling_region_name,
+                                   "coupling motion requires particle export index", region)) {
+        return st;
+    }
+    if (const int st = particle_at_export_index(m, region, export_index,
+                                                "coupling motion export index is invalid", p)) {
         return st;
     }
     return sph_coupling_set_motion(m, p, mode, target_kind, target);

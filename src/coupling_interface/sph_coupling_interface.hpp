@@ -9,6 +9,7 @@
 // host sees them; particle indices inside the module are 0-based. Every
 // failure records status 1 with its message.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -115,6 +116,9 @@ struct CouplingState {
     std::vector<int> member_position;  // 1-based position in the marked list
     std::vector<std::uint32_t> id_mark;
     std::uint32_t id_stamp = 0;
+    // The particle that received the latest imported force: where the test
+    // for pending forces looks first.
+    std::size_t force_hint = 0;
 };
 
 // Life cycle.

@@ -878,8 +878,9 @@ TEST_F(Cli, BlastRegionsReportedFromTheFinalSummary) {
 }
 
 // `velunor info` lists the coupling regions as the exchange sees them: a
-// region of two water and two shell particles that exports both, a water
-// region, a facet-only region of two shells and a disabled one.
+// region of one water and three shell particles that exports both and
+// imports contact states, a water region, a facet-only region of two shells
+// and a disabled one; an area distribution is named as such.
 TEST_F(Cli, InfoListsCouplingRegions) {
     const std::string deck_text(coupling_test::deck);
     const fs::path deck = write("coupled.inp", deck_text);
@@ -887,15 +888,25 @@ TEST_F(Cli, InfoListsCouplingRegions) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("coupling regions 4\n"
                          "  Mix          4 particles, 3 facets, export both, import force, load "
-                         "particle force\n"
+                         "particle force, distribution uniform, contact state import\n"
                          "  Water        2 particles, 0 facets, export particles, import force, "
-                         "load particle force\n"
+                         "load particle force, distribution uniform\n"
                          "  Skin         0 particles, 2 facets, export facets, import facet load, "
-                         "load facet force\n"
+                         "load facet force, distribution uniform\n"
                          "  Off          0 particles, 0 facets, export particles, import force, "
-                         "load particle force (disabled)\n"),
+                         "load particle force, distribution uniform (disabled)\n"),
               std::string::npos)
         << r.out;
+    const Result plate = run("info '" + std::string(VELUNOR_SOURCE_DIR) +
+                             "/examples/coupled_plate/coupled_plate.inp'");
+    ASSERT_EQ(plate.code, 0) << plate.err;
+    EXPECT_NE(plate.out.find("coupling regions 2\n"
+                             "  PLATE        256 particles, 256 facets, export both, import facet "
+                             "load, load facet force, distribution area\n"
+                             "  WET          256 particles, 0 facets, export particles, import "
+                             "motion, load particle force, distribution uniform\n"),
+              std::string::npos)
+        << plate.out;
     const Result water = run("info '" + write("w.inp", "*NODE\n1, 0, 0, 0\n").string() + "'");
     EXPECT_EQ(water.out.find("coupling"), std::string::npos) << water.out;
 }

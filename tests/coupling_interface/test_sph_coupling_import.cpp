@@ -1,9 +1,13 @@
 // Imports, epochs, motion, clearing and their application in the next step,
 // against the written equations evaluated here.
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "coupling_interface/sph_coupling_interface.hpp"
@@ -215,6 +219,34 @@ TEST(CouplingImports, FacetPressuresTractionsResultantsAndLoadBalance) {
                  "coupling region index is invalid");
     expect_error(*m, sph_coupling_distribute_facet_force(*m, 1, 3, {NAN, 0, 0}, 1, {}),
                  "coupling facet force is not finite");
+}
+
+// A call with the coupling step held counts a repeat when any force is
+// pending, wherever it is: not only on the particle loaded last.
+TEST(CouplingImports, RepeatSeesEveryPendingForce) {
+    auto m = built_model();
+    CouplingState& s = m->coupling;
+    const int both[2] = {3, 4};
+    const double up[6] = {0.0, 0.0, 1.0, 0.0, 0.0, 1.0};
+    ASSERT_EQ(sph_coupling_apply_facet_resultants(*m, 1, 2, both, up, 1, 6), 0);
+    EXPECT_EQ(s.coupling_repeated_import_count, 0);
+    // Facet 4, loaded last, goes back to zero; facet 3 still holds its load.
+    const int four[1] = {4};
+    const double down[3] = {0.0, 0.0, -1.0};
+    ASSERT_EQ(sph_coupling_apply_facet_resultants(*m, 1, 1, four, down, 1, 6), 0);
+    EXPECT_EQ(s.coupling_repeated_import_count, 1);
+    const int three[1] = {3};
+    ASSERT_EQ(sph_coupling_apply_facet_resultants(*m, 1, 1, three, down, 1, 6), 0);
+    EXPECT_EQ(s.coupling_repeated_import_count, 2);
+    // Nothing pending now.
+    ASSERT_EQ(sph_coupling_apply_facet_resultants(*m, 1, 1, three, up, 1, 6), 0);
+    EXPECT_EQ(s.coupling_repeated_import_count, 2);
+    ASSERT_EQ(sph_coupling_apply_facet_resultants(*m, 1, 1, three, down, 1, 6), 0);
+    EXPECT_EQ(s.coupling_repeated_import_count, 3);
+    // A force no import put there counts as well.
+    s.coupling_external_force[0] = {0.0, 2.0, 0.0};
+    ASSERT_EQ(sph_coupling_apply_facet_resultants(*m, 1, 0, nullptr, nullptr, 1, 6), 0);
+    EXPECT_EQ(s.coupling_repeated_import_count, 4);
 }
 
 TEST(CouplingImports, FacetLoadsAndContactState) {
@@ -506,4 +538,624 @@ TEST(CouplingCApi, RejectionsAndPassThrough) {
     EXPECT_EQ(m.coupling.coupling_epoch, 0);
     EXPECT_TRUE(m.coupling.coupling_external_force.empty());
     EXPECT_EQ(velunor_finalize(), 0);
+}
+// ---------------------------------------------------------------------------
+// The imports against a plain transcription of the written export and import rules.
+//
+// The module keeps work space between calls so that an exchange neither
+// allocates nor rescans: region marks for facet membership, stamps for
+// duplicate facet ids, one region lookup per call instead of one per entry,
+// and a hint where the test for pending forces looks first. The transcription
+// below has none of that: every entry looks its region up by name, membership
+// and duplicates are linear scans, pending forces a full scan. It shares with
+// the module only leaf checks that hold no state (region lookup by name, the
+// enabled check, the shell facet check, the skip rule, the finite tests,
+// set_motion) and the buffer life cycle (allocate, zero, reset).
+
+namespace plain {
+
+int fail(Model& m, const char* message) {
+    return sph_error_set(m.error, sph_error_argument, message);
+}
+
+bool region_ok(const Model& m, int region) {
+    return region >= 1 && region <= static_cast<int>(m.db.coupling_regions.size());
+}
+
+const CouplingRegionRecord& record(const Model& m, int region) {
+    return m.db.coupling_regions[static_cast<std::size_t>(region - 1)];
+}
+
+int listed(const CouplingRegionRecord& r) {
+    return std::min(std::max(r.coupling_region_particle_count, 0),
+                    static_cast<int>(r.coupling_region_particles.size()));
+}
+
+Vec3 vec(const double* values, int entry) {
+    return {values[3 * entry], values[3 * entry + 1], values[3 * entry + 2]};
+}
+
+bool any_force(const CouplingState& s) {
+    for (const Vec3& f : s.coupling_external_force) {
+        if (f.x != 0.0 || f.y != 0.0 || f.z != 0.0) return true;
+    }
+    return false;
+}
+
+bool any_flag(const std::vector<int>& flags) {
+    for (int f : flags) {
+        if (f != 0) return true;
+    }
+    return false;
+}
+
+int require_facet(Model& m, int region, int facet_id) {
+    if (!region_ok(m, region)) return fail(m, "coupling region index is invalid");
+    const CouplingRegionRecord& r = record(m, region);
+    if (r.coupling_region_export_mode == sph_coupling_export_particle) {
+        return fail(m, "coupling region does not export facet proxies");
+    }
+    bool found = false;
+    for (int k = 0; k < listed(r); ++k) {
+        if (r.coupling_region_particles[static_cast<std::size_t>(k)] + 1 == facet_id) found = true;
+    }
+    if (!found) return fail(m, "coupling facet id is invalid");
+    return sph_coupling_check_shell_facet(m, facet_id);
+}
+
+int add_force(Model& m, int facet_id, const Vec3& force) {
+    if (const int st = sph_coupling_allocate_imports(m)) return st;
+    CouplingState& s = m.coupling;
+    if (facet_id < 1 || facet_id > m.db.npart) {
+        return fail(m, "coupling force particle index is invalid");
+    }
+    if (!sph_coupling_vector_is_finite(force)) {
+        ++s.coupling_nonfinite_import_count;
+        return fail(m, "coupling force is not finite");
+    }
+    const std::size_t k = static_cast<std::size_t>(facet_id - 1);
+    if (!(m.db.mass[k] > 0.0)) return fail(m, "coupling force particle mass must be positive");
+    if (sph_coupling_particle_should_skip(m.db, facet_id - 1)) {
+        ++s.coupling_skipped_particle_count;
+        return sph_success;
+    }
+    s.coupling_external_force[k] = s.coupling_external_force[k] + force;
+    ++s.coupling_imported_force_count;
+    return sph_success;
+}
+
+int prepare_epoch(Model& m, int coupling_step) {
+    if (coupling_step < 0) return fail(m, "coupling step is invalid");
+    if (const int st = sph_coupling_allocate_imports(m)) return st;
+    CouplingState& s = m.coupling;
+    if (coupling_step != s.coupling_epoch) {
+        sph_coupling_zero_import_buffers(s);
+        sph_coupling_reset_load_balance(s);
+        s.coupling_epoch = coupling_step;
+    } else if (any_force(s) || any_flag(s.coupling_contact_flag)) {
+        ++s.coupling_repeated_import_count;
+    }
+    return sph_success;
+}
+
+int duplicate(Model& m, const int* facet_ids, int i) {
+    for (int j = 0; j < i; ++j) {
+        if (facet_ids[j] == facet_ids[i]) {
+            ++m.coupling.coupling_duplicate_facet_count;
+            return fail(m, "coupling facet id is duplicated");
+        }
+    }
+    return sph_success;
+}
+
+// Export-index lookup of particle forces and motion targets, per entry.
+int particle_at(Model& m, const std::string& name, int export_index, const char* facets_only,
+                const char* bad_index, int& particle) {
+    particle = -1;
+    int region = 0;
+    if (const int st = sph_coupling_find_region(m, name, region)) return st;
+    if (const int st = sph_coupling_require_enabled_region(m, region)) return st;
+    const CouplingRegionRecord& r = record(m, region);
+    if (r.coupling_region_export_mode == sph_coupling_export_facet) return fail(m, facets_only);
+    if (export_index < 1 || export_index > listed(r)) return fail(m, bad_index);
+    particle = r.coupling_region_particles[static_cast<std::size_t>(export_index - 1)];
+    return sph_success;
+}
+
+int particle_forces(Model& m, int region_index, int count, const int* export_indices,
+                    const double* forces) {
+    if (!region_ok(m, region_index)) return fail(m, "coupling region index is invalid");
+    if (count < 0) return fail(m, "coupling force count is invalid");
+    const std::string name = record(m, region_index).coupling_region_name;
+    for (int i = 0; i < count; ++i) {
+        int p = -1;
+        if (const int st = particle_at(m, name, export_indices[i],
+                                       "coupling region has no particle export index",
+                                       "coupling force export index is invalid", p)) {
+            return st;
+        }
+        if (const int st = add_force(m, p + 1, vec(forces, i))) return st;
+    }
+    return sph_success;
+}
+
+int facet_loads(Model& m, int region_index, int count, const int* facet_ids, const double* loads) {
+    if (!region_ok(m, region_index)) return fail(m, "coupling region index is invalid");
+    if (count < 0) return fail(m, "coupling facet load count is invalid");
+    const std::string name = record(m, region_index).coupling_region_name;
+    for (int i = 0; i < count; ++i) {
+        int region = 0;
+        if (const int st = sph_coupling_find_region(m, name, region)) return st;
+        if (const int st = sph_coupling_require_enabled_region(m, region)) return st;
+        if (const int st = require_facet(m, region, facet_ids[i])) return st;
+        if (const int st = add_force(m, facet_ids[i], vec(loads, i))) return st;
+    }
+    return sph_success;
+}
+
+int geometry(Model& m, int region, int facet_id, double& area, Vec3& normal, Vec3& center) {
+    area = 0.0;
+    normal = Vec3{};
+    center = Vec3{};
+    CouplingState& s = m.coupling;
+    if (const int st = sph_coupling_require_enabled_region(m, region)) return st;
+    if (const int st = require_facet(m, region, facet_id)) return st;
+    const std::size_t k = static_cast<std::size_t>(facet_id - 1);
+    const double a = m.shell.shell_reference_area[k];
+    Vec3 n = m.shell.shell_director[k];
+    if (!sph_coupling_scalar_is_finite(a) || !(a > 0.0)) {
+        ++s.coupling_invalid_weight_count;
+        return fail(m, "coupling facet area is invalid");
+    }
+    if (!sph_coupling_vector_is_finite(n)) {
+        ++s.coupling_nonfinite_import_count;
+        return fail(m, "coupling facet normal is not finite");
+    }
+    const double length = norm(n);
+    if (length <= 1e-12) {
+        ++s.coupling_invalid_weight_count;
+        return fail(m, "coupling facet normal is degenerate");
+    }
+    n = (1.0 / length) * n;
+    if (!sph_coupling_vector_is_finite(m.db.x[k])) {
+        ++s.coupling_nonfinite_import_count;
+        return fail(m, "coupling facet center is not finite");
+    }
+    area = a;
+    normal = n;
+    center = m.db.x[k];
+    return sph_success;
+}
+
+int distribute(Model& m, int region, int facet_id, const Vec3& force, int mode,
+               const Vec3& center) {
+    CouplingState& s = m.coupling;
+    if (!region_ok(m, region)) return fail(m, "coupling region index is invalid");
+    if (mode < 1 || mode > 3) {
+        ++s.coupling_invalid_weight_count;
+        return fail(m, "coupling distribution mode is invalid");
+    }
+    if (!sph_coupling_vector_is_finite(force)) {
+        ++s.coupling_nonfinite_import_count;
+        return fail(m, "coupling facet force is not finite");
+    }
+    const std::size_t k = static_cast<std::size_t>(facet_id - 1);
+    const double weight = mode == 1   ? 1.0
+                          : mode == 2 ? m.shell.shell_reference_area[k]
+                                      : m.db.mass[k];
+    if (!sph_coupling_scalar_is_finite(weight) || !(weight > 0.0)) {
+        ++s.coupling_invalid_weight_count;
+        return fail(m, "coupling distribution weight is invalid");
+    }
+    const Vec3 before = s.coupling_external_force[k];
+    if (const int st = add_force(m, facet_id, force)) return st;
+    const Vec3 applied = s.coupling_external_force[k] - before;
+    s.coupling_facet_input_force = s.coupling_facet_input_force + force;
+    s.coupling_facet_distributed_force = s.coupling_facet_distributed_force + applied;
+    s.coupling_facet_input_moment = s.coupling_facet_input_moment + cross(center, force);
+    s.coupling_facet_distributed_moment =
+        s.coupling_facet_distributed_moment + cross(m.db.x[k], applied);
+    s.coupling_facet_force_error =
+        norm(s.coupling_facet_input_force - s.coupling_facet_distributed_force);
+    s.coupling_facet_moment_error =
+        norm(s.coupling_facet_input_moment - s.coupling_facet_distributed_moment);
+    return sph_success;
+}
+
+// kind 0 pressures, 1 tractions, 2 resultants.
+int facet_values(Model& m, int kind, int region_index, int count, const int* facet_ids,
+                 const double* values, int mode, int coupling_step) {
+    static const char* const count_text[3] = {"coupling pressure count is invalid",
+                                              "coupling traction count is invalid",
+                                              "coupling resultant count is invalid"};
+    static const char* const finite_text[3] = {"coupling pressure is not finite",
+                                               "coupling traction is not finite",
+                                               "coupling resultant is not finite"};
+    CouplingState& s = m.coupling;
+    if (const int st = prepare_epoch(m, coupling_step)) return st;
+    if (mode < 1 || mode > 3) {
+        ++s.coupling_invalid_weight_count;
+        return fail(m, "coupling distribution mode is invalid");
+    }
+    if (!region_ok(m, region_index)) return fail(m, "coupling region index is invalid");
+    if (count < 0) return fail(m, count_text[kind]);
+    for (int i = 0; i < count; ++i) {
+        if (const int st = duplicate(m, facet_ids, i)) return st;
+        const Vec3 value = kind == 0 ? Vec3{values[i], 0.0, 0.0} : vec(values, i);
+        if (!sph_coupling_vector_is_finite(value)) {
+            ++s.coupling_nonfinite_import_count;
+            return fail(m, finite_text[kind]);
+        }
+        double area = 0.0;
+        Vec3 normal, center;
+        if (const int st = geometry(m, region_index, facet_ids[i], area, normal, center)) {
+            return st;
+        }
+        Vec3 force = value;
+        if (kind == 0) {
+            force = (values[i] * area) * normal;
+            s.coupling_max_pressure = std::max(s.coupling_max_pressure, std::fabs(values[i]));
+        } else if (kind == 1) {
+            force = area * value;
+            s.coupling_max_traction = std::max(s.coupling_max_traction, norm(value));
+        }
+        if (const int st = distribute(m, region_index, facet_ids[i], force, mode, center)) {
+            return st;
+        }
+    }
+    return sph_success;
+}
+
+int contact(Model& m, int region_index, int count, const int* facet_ids, const double* normals,
+            const double* gaps, const double* penetrations, const double* pressures,
+            int coupling_step) {
+    CouplingState& s = m.coupling;
+    if (const int st = prepare_epoch(m, coupling_step)) return st;
+    if (!region_ok(m, region_index)) return fail(m, "coupling region index is invalid");
+    if (record(m, region_index).coupling_region_enabled == 0) {
+        return fail(m, "coupling region is disabled");
+    }
+    if (record(m, region_index).coupling_region_contact_state_mode != 1) {
+        return fail(m, "coupling region does not import contact state");
+    }
+    if (count < 0) return fail(m, "coupling contact count is invalid");
+    for (int i = 0; i < count; ++i) {
+        if (const int st = duplicate(m, facet_ids, i)) return st;
+        Vec3 normal = vec(normals, i);
+        if (!sph_coupling_vector_is_finite(normal) || !sph_coupling_scalar_is_finite(gaps[i]) ||
+            !sph_coupling_scalar_is_finite(penetrations[i]) ||
+            !sph_coupling_scalar_is_finite(pressures[i])) {
+            ++s.coupling_nonfinite_import_count;
+            ++s.coupling_nonfinite_contact_count;
+            return fail(m, "coupling contact state contains nonfinite values");
+        }
+        const double length = norm(normal);
+        if (length <= 1e-12) {
+            ++s.coupling_invalid_weight_count;
+            return fail(m, "coupling contact normal is degenerate");
+        }
+        normal = (1.0 / length) * normal;
+        double area = 0.0;
+        Vec3 facet_normal, center;
+        if (const int st = geometry(m, region_index, facet_ids[i], area, facet_normal, center)) {
+            return st;
+        }
+        const std::size_t k = static_cast<std::size_t>(facet_ids[i] - 1);
+        if (sph_coupling_particle_should_skip(m.db, facet_ids[i] - 1)) {
+            ++s.coupling_skipped_particle_count;
+            ++s.coupling_skipped_contact_count;
+            continue;
+        }
+        s.coupling_contact_flag[k] = 1;
+        s.coupling_contact_normal[k] = normal;
+        s.coupling_contact_gap[k] = gaps[i];
+        s.coupling_contact_penetration[k] = penetrations[i];
+        s.coupling_contact_pressure[k] = pressures[i];
+        ++s.coupling_active_contact_count;
+        s.coupling_max_penetration = std::max(s.coupling_max_penetration, penetrations[i]);
+    }
+    return sph_success;
+}
+
+int motion(Model& m, int region_index, int export_index, int kind, int mode, const Vec3& target) {
+    if (!region_ok(m, region_index)) return fail(m, "coupling region index is invalid");
+    if (kind != 1 && kind != 2) return fail(m, "coupling motion target kind is invalid");
+    int p = -1;
+    if (const int st = particle_at(m, record(m, region_index).coupling_region_name, export_index,
+                                   "coupling motion requires particle export index",
+                                   "coupling motion export index is invalid", p)) {
+        return st;
+    }
+    return sph_coupling_set_motion(m, p, mode, kind, target);
+}
+
+int clear(Model& m) {
+    if (const int st = sph_coupling_allocate_imports(m)) return st;
+    CouplingState& s = m.coupling;
+    if (m.db.npart > 0 && !s.coupling_external_force.empty() &&
+        (any_force(s) || any_flag(s.coupling_motion_flag) || any_flag(s.coupling_contact_flag))) {
+        ++s.coupling_stale_load_count;
+    }
+    sph_coupling_zero_import_buffers(s);
+    sph_coupling_reset_load_balance(s);
+    ++s.coupling_epoch;
+    return sph_success;
+}
+
+int finalize_step(Model& m) {
+    if (const int st = sph_coupling_allocate_imports(m)) return st;
+    CouplingState& s = m.coupling;
+    if (any_force(s) || any_flag(s.coupling_motion_flag) || any_flag(s.coupling_contact_flag)) {
+        s.coupling_step_load_consumed = 1;
+    }
+    sph_coupling_zero_import_buffers(s);
+    return sph_success;
+}
+
+}  // namespace plain
+
+namespace {
+
+template <class T>
+bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+template <class T>
+bool same_bits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// Everything an import, a clear or a step can change, bit for bit; the work
+// space (marks, stamps, hint) is left out.
+void expect_same_state(const Model& a, const Model& b, int call) {
+    const CouplingState& s = a.coupling;
+    const CouplingState& t = b.coupling;
+#define VELUNOR_SAME(field) EXPECT_TRUE(same_bits(s.field, t.field)) << #field << ", call " << call
+    VELUNOR_SAME(coupling_external_force);
+    VELUNOR_SAME(coupling_motion_velocity);
+    VELUNOR_SAME(coupling_motion_position);
+    VELUNOR_SAME(coupling_motion_flag);
+    VELUNOR_SAME(coupling_motion_mode);
+    VELUNOR_SAME(coupling_contact_flag);
+    VELUNOR_SAME(coupling_contact_normal);
+    VELUNOR_SAME(coupling_contact_gap);
+    VELUNOR_SAME(coupling_contact_penetration);
+    VELUNOR_SAME(coupling_contact_pressure);
+    VELUNOR_SAME(coupling_epoch);
+    VELUNOR_SAME(coupling_current_force);
+    VELUNOR_SAME(coupling_current_moment);
+    VELUNOR_SAME(coupling_current_impulse);
+    VELUNOR_SAME(coupling_current_work);
+    VELUNOR_SAME(coupling_max_external_force);
+    VELUNOR_SAME(coupling_max_acceleration);
+    VELUNOR_SAME(coupling_max_velocity_error);
+    VELUNOR_SAME(coupling_max_position_error);
+    VELUNOR_SAME(coupling_cumulative_impulse);
+    VELUNOR_SAME(coupling_momentum_exchange);
+    VELUNOR_SAME(coupling_cumulative_work);
+    VELUNOR_SAME(coupling_energy_exchange);
+    VELUNOR_SAME(coupling_work);
+    VELUNOR_SAME(coupling_energy);
+    VELUNOR_SAME(coupling_momentum);
+    VELUNOR_SAME(coupling_facet_input_force);
+    VELUNOR_SAME(coupling_facet_distributed_force);
+    VELUNOR_SAME(coupling_facet_input_moment);
+    VELUNOR_SAME(coupling_facet_distributed_moment);
+    VELUNOR_SAME(coupling_facet_force_error);
+    VELUNOR_SAME(coupling_facet_moment_error);
+    VELUNOR_SAME(coupling_max_pressure);
+    VELUNOR_SAME(coupling_max_traction);
+    VELUNOR_SAME(coupling_max_penetration);
+    VELUNOR_SAME(coupling_stale_load_count);
+    VELUNOR_SAME(coupling_skipped_particle_count);
+    VELUNOR_SAME(coupling_nonfinite_import_count);
+    VELUNOR_SAME(coupling_imported_force_count);
+    VELUNOR_SAME(coupling_repeated_import_count);
+    VELUNOR_SAME(coupling_duplicate_facet_count);
+    VELUNOR_SAME(coupling_invalid_weight_count);
+    VELUNOR_SAME(coupling_active_contact_count);
+    VELUNOR_SAME(coupling_skipped_contact_count);
+    VELUNOR_SAME(coupling_nonfinite_contact_count);
+    VELUNOR_SAME(coupling_bad_facet_area_count);
+    VELUNOR_SAME(coupling_step_load_consumed);
+#undef VELUNOR_SAME
+    EXPECT_TRUE(same_bits(a.db.x, b.db.x)) << "x, call " << call;
+    EXPECT_TRUE(same_bits(a.db.v, b.db.v)) << "v, call " << call;
+    EXPECT_TRUE(same_bits(a.db.a, b.db.a)) << "a, call " << call;
+    EXPECT_EQ(a.error.last_error_code, b.error.last_error_code) << "call " << call;
+    EXPECT_EQ(a.error.last_error_message, b.error.last_error_message) << "call " << call;
+}
+
+// A change of the model between two host calls, made to both models alike:
+// what the module's work space must not outlive.
+void mutate(Model& m, int what, int which, int value) {
+    const std::size_t p = static_cast<std::size_t>(which % m.db.npart);
+    auto& regions = m.db.coupling_regions;
+    CouplingRegionRecord& r = regions[static_cast<std::size_t>(which) % regions.size()];
+    switch (what) {
+        case 0:  // a particle goes inactive or comes back
+            m.db.particle_status[p] = value % 2 == 0 ? sph_status_active : 1;
+            break;
+        case 1:  // a shell fails, turns water, or is a shell again
+            if (p >= 2) {
+                m.db.particle_phase[p] = value % 3 == 0
+                                             ? sph_phase_shell_failed
+                                             : (value % 3 == 1 ? sph_phase_water : sph_phase_shell);
+            }
+            break;
+        case 2: {  // a facet area goes bad or back
+            const double areas[5] = {0.5, 0.25, 2.0, 0.0, std::numeric_limits<double>::quiet_NaN()};
+            m.shell.shell_reference_area[p] = areas[value % 5];
+            break;
+        }
+        case 3: {  // a director goes bad or back
+            const Vec3 directors[4] = {{0.0, 0.0, 1.0},
+                                       {0.0, 0.0, 0.0},
+                                       {0.0, std::numeric_limits<double>::infinity(), 0.0},
+                                       {0.0, 3.0, 4.0}};
+            m.shell.shell_director[p] = directors[value % 4];
+            break;
+        }
+        case 4:  // a region is switched off or on
+            r.coupling_region_enabled = value % 2;
+            break;
+        case 5:  // a region changes what it exports or whether it takes contact
+            r.coupling_region_export_mode = 1 + value % 3;
+            r.coupling_region_contact_state_mode = (value / 3) % 2;
+            break;
+        case 6: {  // a region's list changes: reversed, shortened, or a member twice
+            std::vector<int>& list = r.coupling_region_particles;
+            if (value % 3 == 0) {
+                std::reverse(list.begin(), list.end());
+            } else if (value % 3 == 1 && list.size() > 1) {
+                list.pop_back();
+            } else if (list.size() < 6) {
+                list.push_back(static_cast<int>(p));
+            }
+            r.coupling_region_particle_count = static_cast<int>(list.size());
+            break;
+        }
+        case 7:  // a region takes the name of another (lookups by name find the first)
+            r.coupling_region_name =
+                regions[static_cast<std::size_t>(value) % regions.size()].coupling_region_name;
+            break;
+        default:  // a facet's position goes bad or back
+            m.db.x[p].x = value % 4 == 0 ? std::numeric_limits<double>::quiet_NaN()
+                                         : 0.5 * static_cast<double>(p);
+            break;
+    }
+}
+
+}  // namespace
+
+// Random sequences of every import kind, clears and steps, on random model
+// changes between the calls: the module and the plain transcription leave the
+// same buffers, totals, load balance, counters, statuses and messages, bit
+// for bit.
+TEST(CouplingImports, EveryImportMatchesAPlainTranscriptionBitForBit) {
+    std::mt19937 rng(20261209);
+    std::uniform_int_distribution<int> pick(0, 99);
+    std::uniform_real_distribution<double> value(-10.0, 10.0);
+    const auto real = [&] {
+        const int r = pick(rng);
+        if (r < 2) return std::numeric_limits<double>::quiet_NaN();
+        if (r < 3) return DBL_MAX;
+        if (r < 4) return -std::numeric_limits<double>::infinity();
+        if (r < 8) return 0.0;
+        // Few distinct values, so that loads cancel to exact zeros.
+        if (r < 60) return 0.5 * static_cast<double>(pick(rng) % 5 - 2);
+        return value(rng);
+    };
+    std::vector<int> seen(10, 0);
+    int successes = 0, failures = 0;
+    for (int sequence = 0; sequence < 40 && !::testing::Test::HasFailure(); ++sequence) {
+        auto fast = built_model();
+        auto ref = built_model();
+        for (int call = 0; call < 400; ++call) {
+            if (pick(rng) < 15) {
+                const int what = pick(rng) % 9, which = pick(rng), v = pick(rng);
+                mutate(*fast, what, which, v);
+                mutate(*ref, what, which, v);
+            }
+            const int op = pick(rng) % 10;
+            const int region = pick(rng) < 3 ? pick(rng) % 7 - 1 : 1 + pick(rng) % 4;
+            const int count = pick(rng) < 3 ? -1 : pick(rng) % 6;
+            const std::size_t n = static_cast<std::size_t>(std::max(count, 0));
+            std::vector<int> ids(n + 1);
+            for (int& id : ids) id = pick(rng) % 7;  // 0 and 6 name no particle
+            std::vector<double> v3(3 * n + 3), v1(n + 1), v1b(n + 1), v1c(n + 1);
+            for (double& x : v3) x = real();
+            for (double& x : v1) x = real();
+            for (double& x : v1b) x = real();
+            for (double& x : v1c) x = real();
+            const int epoch = fast->coupling.coupling_epoch;
+            const int r = pick(rng);
+            const int step = r < 3 ? -1 : r < 50 ? epoch : r < 80 ? epoch + 1 : pick(rng) % 6;
+            const int mode = pick(rng) < 5 ? pick(rng) % 5 : 1 + pick(rng) % 3;
+            int a = 0, b = 0;
+            switch (op) {
+                case 0:
+                    a = sph_coupling_apply_particle_forces(*fast, region, count, ids.data(),
+                                                           v3.data());
+                    b = plain::particle_forces(*ref, region, count, ids.data(), v3.data());
+                    break;
+                case 1:
+                    a = sph_coupling_apply_facet_loads(*fast, region, count, ids.data(), v3.data());
+                    b = plain::facet_loads(*ref, region, count, ids.data(), v3.data());
+                    break;
+                case 2:
+                    a = sph_coupling_apply_facet_pressures(*fast, region, count, ids.data(),
+                                                           v1.data(), mode, step);
+                    b = plain::facet_values(*ref, 0, region, count, ids.data(), v1.data(), mode,
+                                            step);
+                    break;
+                case 3:
+                    a = sph_coupling_apply_facet_tractions(*fast, region, count, ids.data(),
+                                                           v3.data(), mode, step);
+                    b = plain::facet_values(*ref, 1, region, count, ids.data(), v3.data(), mode,
+                                            step);
+                    break;
+                case 4:
+                    a = sph_coupling_apply_facet_resultants(*fast, region, count, ids.data(),
+                                                            v3.data(), mode, step);
+                    b = plain::facet_values(*ref, 2, region, count, ids.data(), v3.data(), mode,
+                                            step);
+                    break;
+                case 5:
+                    a = sph_coupling_apply_contact_state(*fast, region, count, ids.data(),
+                                                         v3.data(), v1.data(), v1b.data(),
+                                                         v1c.data(), step);
+                    b = plain::contact(*ref, region, count, ids.data(), v3.data(), v1.data(),
+                                       v1b.data(), v1c.data(), step);
+                    break;
+                case 6: {
+                    const int kind = pick(rng) < 10 ? 0 : 1 + pick(rng) % 2;
+                    const int motion_mode = pick(rng) < 10 ? pick(rng) % 3 : 1;
+                    const Vec3 target{v3[0], v3[1], v3[2]};
+                    a = sph_coupling_apply_motion_boundary(*fast, region, ids[0], kind, motion_mode,
+                                                           target);
+                    b = plain::motion(*ref, region, ids[0], kind, motion_mode, target);
+                    break;
+                }
+                case 7:
+                    a = sph_coupling_clear_imports(*fast);
+                    b = plain::clear(*ref);
+                    break;
+                default: {
+                    // The coupling hooks of one step, without the phases.
+                    const double dt = 1e-3;
+                    Model* models[2] = {fast.get(), ref.get()};
+                    int status[2] = {0, 0};
+                    for (int k = 0; k < 2; ++k) {
+                        Model& m = *models[k];
+                        int st = sph_coupling_apply_imports_to_acceleration(m, dt);
+                        if (st == 0) st = sph_coupling_apply_motion_before_step(m);
+                        if (st == 0) st = sph_coupling_apply_motion_after_step(m);
+                        if (st == 0) {
+                            st = k == 0 ? sph_coupling_finalize_step_imports(m)
+                                        : plain::finalize_step(m);
+                        }
+                        status[k] = st;
+                    }
+                    a = status[0];
+                    b = status[1];
+                    break;
+                }
+            }
+            ASSERT_EQ(a, b) << "sequence " << sequence << ", call " << call << ", op " << op;
+            ++seen[static_cast<std::size_t>(op)];
+            (a == 0 ? successes : failures) += 1;
+            expect_same_state(*fast, *ref, call);
+            if (::testing::Test::HasFailure()) {
+                ADD_FAILURE() << "sequence " << sequence << ", call " << call << ", op " << op;
+                break;
+            }
+        }
+    }
+    // Both outcomes and every kind of call came up often.
+    EXPECT_GT(successes, 2000);
+    EXPECT_GT(failures, 2000);
+    for (int count : seen) EXPECT_GT(count, 500);
 }
