@@ -1,14 +1,14 @@
 /* velunor: command-line host of the Velunor SPH library.
  *
- *   velunor run DECK [--output DIR] [--interval N]
- *   velunor info DECK
+ *   velunor run DECK [--output DIR] [--interval N] [--restart-every N]
+ *                    [--resume FILE]
+ *   velunor info DECK | RESTART_FILE
  *   velunor --version | --help
  *
  * Uses only the public C interface (velunor.h). Exit codes: 0 success,
  * 1 the library reported a failure, 2 usage error. */
 #include "velunor.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,9 +35,10 @@
 
 enum { exit_ok = 0, exit_failure = 1, exit_usage = 2 };
 
-#define VELUNOR_USAGE_LINES                                   \
-    "usage: velunor run DECK [--output DIR] [--interval N]\n" \
-    "       velunor info DECK\n"                              \
+#define VELUNOR_USAGE_LINES                                                       \
+    "usage: velunor run DECK [--output DIR] [--interval N] [--restart-every N]\n" \
+    "                        [--resume FILE]\n"                                   \
+    "       velunor info DECK | RESTART_FILE\n"                                   \
     "       velunor --version | --help\n"
 
 static const char* const usage_text = VELUNOR_USAGE_LINES
@@ -49,14 +50,26 @@ static const char* const usage_text = VELUNOR_USAGE_LINES
     "            phase, material and section, warnings, stable time step, the\n"
     "            gas, explosive and solid summaries, the shell sections (name,\n"
     "            director sources, total reference area) and the coupling\n"
-    "            regions\n"
+    "            regions; for a restart file (first line VELUNOR_RESTART ...),\n"
+    "            its layout, time, step and particle count\n"
     "\n"
     "  --output DIR    write step output (particle CSV, summary CSV, VTU, PVD)\n"
     "                  into DIR, created if missing; the series holds the\n"
     "                  initial and the final state as well as every N-th\n"
     "                  step, and the run's report adds the blast regions of\n"
     "                  the final summary\n"
-    "  --interval N    write step output every N steps (N > 0)\n";
+    "  --interval N    write step output every N steps (N > 0)\n"
+    "  --restart-every N\n"
+    "                  write the restart file velunor_restart.txt every N steps\n"
+    "                  (N > 0, counted from step 0 of the deck) and at the end\n"
+    "                  of the run, into DIR with --output and into the current\n"
+    "                  directory without it; each write replaces the last one\n"
+    "                  only once complete, and the run ends in the same state\n"
+    "                  as without the option\n"
+    "  --resume FILE   after building DECK, continue from the restart FILE\n"
+    "                  (written for the same deck) to the deck's end time; the\n"
+    "                  file's output directory and interval apply unless\n"
+    "                  --output or --interval are given\n";
 
 static int usage_error(const char* message, const char* detail) {
     if (message != NULL) {
@@ -136,46 +149,128 @@ static int make_directories(const char* path) {
     return result;
 }
 
-/* The end time of the deck, for progress display only: the TIME (or
- * END TIME) option of the last *VELUNOR TIME CONTROL line. The library has
- * no query for it; the run itself stops where the library says. Returns 0
- * when none is found. */
+/* The deck's end time as the library reads it: the TIME (or END TIME) option
+ * of the last *VELUNOR line that names TIME CONTROL. The library has no query
+ * for it, and stepping the run from the host (--restart-every) must clip its
+ * last step at exactly that value, so the rules of the library's deck reader
+ * are followed here: lines cut to 1024 characters once the line feed and a
+ * carriage return before it are gone, a byte order mark before the first
+ * line, blanks trimmed, up to 64 comma-separated fields of at most 256
+ * characters, keys matched by prefix, a later TIME overwriting an earlier one
+ * and a value read up to the next blank, tab, comma or slash, with a D or E
+ * exponent. (Comment lines start with "!" or "**", so none passes for a
+ * *VELUNOR line; and no key that starts with DT starts with TIME.) Only a
+ * deck the library has read comes here, so its time-control values are
+ * valid. Returns 0 when none is found. */
+enum { deck_line_len = 1024, deck_field_len = 256, deck_max_fields = 64 };
+
+/* One line of `file` into `line` (deck_line_len + 1 bytes) as the deck reader
+ * keeps it; its length, or -1 at the end of the file. */
+static long read_deck_line(FILE* file, char* line) {
+    long kept = 0, total = 0;
+    int c;
+    while ((c = getc(file)) != EOF && c != '\n') {
+        if (kept <= deck_line_len) line[kept++] = (char)c;
+        ++total;
+    }
+    if (c == EOF && total == 0) return -1;
+    /* The carriage return belongs to the line ending only when it is the
+     * line's last character, which was kept when the line is this short. */
+    if (total == kept && kept > 0 && line[kept - 1] == '\r') --kept;
+    return kept > deck_line_len ? deck_line_len : kept;
+}
+
+static char upper_ascii(char c) {
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+/* Whether text[0..n) starts with the upper-case `prefix`, letters a to z
+ * compared as upper case. */
+static int starts_with_upper(const char* text, size_t n, const char* prefix) {
+    const size_t length = strlen(prefix);
+    if (n < length) return 0;
+    for (size_t k = 0; k < length; ++k) {
+        if (upper_ascii(text[k]) != prefix[k]) return 0;
+    }
+    return 1;
+}
+
+static int contains_upper(const char* text, size_t n, const char* phrase) {
+    const size_t length = strlen(phrase);
+    for (size_t k = 0; k + length <= n; ++k) {
+        if (starts_with_upper(text + k, n - k, phrase)) return 1;
+    }
+    return 0;
+}
+
+/* The value of one TIME field (text[0..n) after the "="): 1 and `value` when
+ * it reads as a real. */
+static int read_deck_real(const char* text, size_t n, double* value) {
+    size_t begin = 0;
+    while (begin < n && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+    size_t end = begin;
+    while (end < n && text[end] != ' ' && text[end] != '\t' && text[end] != ',' &&
+           text[end] != '/') {
+        ++end;
+    }
+    char item[deck_field_len + 1];
+    const size_t length = end - begin;
+    if (length == 0 || length > deck_field_len) return 0;
+    for (size_t k = 0; k < length; ++k) {
+        const char c = text[begin + k];
+        item[k] = c == 'D' || c == 'd' ? 'e' : c;
+    }
+    item[length] = '\0';
+    char* stop = NULL;
+    const double parsed = strtod(item, &stop);
+    if (stop != item + length) return 0;
+    *value = parsed;
+    return 1;
+}
+
+/* The TIME of one field (text[0..n), as split at commas): 1 and `value` when
+ * the field is a TIME option that reads. */
+static int time_of_field(const char* text, size_t n, double* value) {
+    while (n > 0 && *text == ' ') ++text, --n;
+    if (n > deck_field_len) n = deck_field_len;
+    while (n > 0 && text[n - 1] == ' ') --n;
+    const char* eq = memchr(text, '=', n);
+    if (eq == NULL) return 0;
+    const size_t key = (size_t)(eq - text);
+    if (!starts_with_upper(text, key, "END TIME") && !starts_with_upper(text, key, "TIME")) {
+        return 0;
+    }
+    return read_deck_real(eq + 1, n - key - 1, value);
+}
+
 static double deck_end_time(const char* path) {
     FILE* file = fopen(path, "rb");
     if (file == NULL) return 0.0;
-    char line[1100];
+    char line[deck_line_len + 1];
     double end_time = 0.0;
-    while (fgets(line, sizeof line, file) != NULL) {
-        if (strchr(line, '\n') == NULL && !feof(file)) {
-            int c;
-            while ((c = fgetc(file)) != EOF && c != '\n') {
-            }
+    long n;
+    for (int first = 1; (n = read_deck_line(file, line)) >= 0; first = 0) {
+        const char* text = line;
+        size_t length = (size_t)n;
+        if (first && length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+            text += 3;
+            length -= 3;
         }
-        char upper[sizeof line];
-        size_t n = 0;
-        for (; line[n] != '\0'; ++n) upper[n] = (char)toupper((unsigned char)line[n]);
-        upper[n] = '\0';
-        if (strncmp(upper, "*VELUNOR", 8) != 0 || strstr(upper, "TIME CONTROL") == NULL) continue;
-        char* field = upper;
-        while (field != NULL) {
-            char* next = strchr(field, ',');
-            if (next != NULL) *next++ = '\0';
-            char* eq = strchr(field, '=');
-            if (eq != NULL) {
-                *eq = '\0';
-                const char* key = field;
-                while (*key == ' ' || *key == '\t') ++key;
-                if (strncmp(key, "TIME", 4) == 0 || strncmp(key, "END TIME", 8) == 0) {
-                    for (char* p = eq + 1; *p != '\0'; ++p) {
-                        if (*p == 'D') *p = 'E';
-                    }
-                    char* stop = NULL;
-                    const double value = strtod(eq + 1, &stop);
-                    if (stop != eq + 1 && value > 0.0) end_time = value;
-                }
-            }
-            field = next;
+        while (length > 0 && text[0] == ' ') ++text, --length;
+        while (length > 0 && text[length - 1] == ' ') --length;
+        if (!starts_with_upper(text, length, "*VELUNOR") ||
+            !contains_upper(text, length, "TIME CONTROL")) {
+            continue;
         }
+        size_t start = 0;
+        int fields = 0;
+        for (size_t k = 0; k < length && fields < deck_max_fields; ++k) {
+            if (text[k] != ',') continue;
+            time_of_field(text + start, k - start, &end_time);
+            ++fields;
+            start = k + 1;
+        }
+        if (fields < deck_max_fields) time_of_field(text + start, length - start, &end_time);
     }
     fclose(file);
     return end_time;
@@ -496,10 +591,18 @@ static void print_blast_report(const char* output, int step) {
     free(text);
 }
 
-/* `start_extent` is the gas extent at the start of the run (ignored when the
- * model has no gas). */
-static int print_summary(int steps, double time, double wall, double start_extent,
-                         const char* output, int step) {
+/* What a run did, for its summary. */
+typedef struct {
+    int step0, step;     /* steps at the start and at the end */
+    double t0, time;     /* times at the start and at the end */
+    double wall;         /* seconds */
+    double start_extent; /* gas extent at the start (ignored without gas) */
+    const char* output;  /* --output, or NULL */
+    int resumed;         /* started from a restart file */
+    const char* restart; /* restart file written at the end, or NULL */
+} RunSummary;
+
+static int print_summary(const RunSummary* run) {
     double mass = 0.0, momentum[3] = {0.0, 0.0, 0.0}, max_pressure = 0.0;
     double min_density = 0.0, max_density = 0.0;
     int status =
@@ -521,9 +624,10 @@ static int print_summary(int steps, double time, double wall, double start_exten
     double p_lo, p_hi, rho_lo, rho_hi;
     const int water = water_range(&s, s.pressure, &p_lo, &p_hi);
     water_range(&s, s.rho, &rho_lo, &rho_hi);
-    printf("steps            %d\n", steps);
-    printf("simulated time   %.9e\n", time);
-    printf("wall time        %.3f s\n", wall);
+    if (run->resumed) printf("resumed from     step %d, time %.9e\n", run->step0, run->t0);
+    printf("steps            %d\n", run->step - run->step0);
+    printf("simulated time   %.9e\n", run->time);
+    printf("wall time        %.3f s\n", run->wall);
     /* Burnt explosive particles that became gas are counted as gas. */
     printf("particles        %d (water %d", s.count, water);
     if (gas.count > 0) printf(", gas %d", gas.count);
@@ -536,11 +640,12 @@ static int print_summary(int steps, double time, double wall, double start_exten
     printf("density range    %.6e .. %.6e\n", rho_lo, rho_hi);
     if (gas.count > 0) {
         print_gas_report(&gas);
-        printf("gas radius (max) %.6e -> %.6e\n", start_extent, gas.extent);
+        printf("gas radius (max) %.6e -> %.6e\n", run->start_extent, gas.extent);
     }
     if (explosive.count > 0) print_explosive_report(&explosive);
     if (has_solids(&solid)) print_solid_report(&solid);
-    print_blast_report(output, step);
+    print_blast_report(run->output, run->step);
+    if (run->restart != NULL) printf("restart file     %s (step %d)\n", run->restart, run->step);
     free_state(&s);
     return exit_ok;
 }
@@ -562,96 +667,251 @@ static int start_gas_extent(double* extent) {
     return exit_ok;
 }
 
-static int cmd_run(const char* deck, const char* output, int interval) {
-    int status = load_model(deck);
-    if (status != 0) return report(status);
+typedef struct {
+    const char* deck;
+    const char* output; /* NULL: no step output from the host */
+    int interval;       /* 0: the deck's (or the restart file's) interval */
+    int restart_every;  /* 0: no restart files */
+    const char* resume; /* restart file to start from, or NULL */
+} RunOptions;
+
+/* Where a run is, and the live progress line. */
+typedef struct {
+    int step0, step;
+    double t0, time;
+    double end_time; /* the deck's, as the host reads it */
+    int particles;
+    double start; /* wall clock */
+    int live;     /* stderr is a terminal */
+    int printed;  /* a progress line is showing */
+    double shown; /* wall clock of the last progress line */
+} RunState;
+
+/* `dt` is the step size to show. No library query here: estimating a step
+ * refreshes the solid accelerations and every phase's time-step limits, which
+ * the step files and restart files then show, so a terminal would change the
+ * results. */
+static void show_progress(RunState* r, double dt) {
+    if (!r->live) return;
+    /* A few lines a second, however short the steps. */
+    const double now = wall_seconds();
+    if (r->printed && now - r->shown < 0.2) return;
+    r->shown = now;
+    const double elapsed = now - r->start;
+    const double rate = elapsed > 0.0 ? (double)r->particles * (r->step - r->step0) / elapsed : 0.0;
+    const double left = (r->time > r->t0 && r->end_time > r->time)
+                            ? elapsed * (r->end_time - r->time) / (r->time - r->t0)
+                            : 0.0;
+    print_progress(r->step, r->time, dt, r->end_time, rate, left);
+    r->printed = 1;
+}
+
+/* Ends the progress line before a message or the summary. */
+static void end_progress(RunState* r) {
+    if (r->printed) fputc('\n', stderr);
+    r->printed = 0;
+}
+
+/* The library's time and step into `r`; exit_ok, or exit_failure (reported).
+ * `*moved` tells whether the step count moved. */
+static int take_time(RunState* r, int* moved) {
+    double t = 0.0;
+    int s = 0;
+    const int status = velunor_get_current_time(&t, &s);
+    if (status != 0) {
+        end_progress(r);
+        return report(status);
+    }
+    *moved = s != r->step;
+    if (*moved && t == r->time) {
+        /* Steps below the rounding of the current time would repeat forever. */
+        end_progress(r);
+        fprintf(stderr, "error: simulation time no longer advances (step %d, time %.9e)\n", s, t);
+        return exit_failure;
+    }
+    r->time = t;
+    r->step = s;
+    return exit_ok;
+}
+
+/* Runs to the end time through the library's run loop. Each run call takes at
+ * most the deck's step count; repeat until a call makes no progress (the end
+ * time is reached). */
+static int run_calls_to_end(RunState* r) {
+    for (;;) {
+        const int status = velunor_run_explicit();
+        if (status != 0) {
+            end_progress(r);
+            return report_run_failure(status);
+        }
+        const double t_before = r->time;
+        const int s_before = r->step;
+        int moved = 0;
+        if (take_time(r, &moved) != exit_ok) return exit_failure;
+        if (!moved) return exit_ok;
+        show_progress(r, (r->time - t_before) / (r->step - s_before));
+        /* No shortcut on the host's own reading of the end time: the library
+         * decides where the run ends. */
+    }
+}
+
+static int write_restart(RunState* r, const char* path) {
+    const int status = velunor_write_restart(path);
+    if (status == 0) return exit_ok;
+    end_progress(r);
+    return report(status);
+}
+
+/* Runs to the end time one step per library call, writing the restart file
+ * after every step that is a multiple of `every`; `*written` is the step of
+ * the last file written (-1 for none).
+ *
+ * This is the library's run loop (estimate, clip the last step at the end
+ * time, step), so the run is step for step the one velunor_run_explicit
+ * makes: a step that is not the last one is velunor_advance_explicit(dt),
+ * which ends at time + dt as the run loop's step does. The last step of the
+ * run loop ends at the end time itself, while velunor_advance_explicit ends
+ * at time + (end - time), which can miss it by an ulp when the time is below
+ * half the end time; that step is left to velunor_run_explicit, which
+ * estimates the same step again (the estimate depends only on the state) and
+ * lands on the end time. The end time is the host's reading of the deck,
+ * which follows the library's; should the library's still lie further, the
+ * run calls after the loop take the rest. */
+static int step_to_end(RunState* r, int every, const char* restart, int* written) {
+    *written = -1;
+    while (r->time < r->end_time) {
+        double dt = 0.0;
+        int status = velunor_estimate_stable_dt(&dt);
+        if (status == 0) {
+            if (r->time + dt > r->end_time) {
+                dt = r->end_time - r->time;
+                status = r->time + dt == r->end_time ? velunor_advance_explicit(dt)
+                                                     : velunor_run_explicit();
+            } else {
+                status = velunor_advance_explicit(dt);
+            }
+        }
+        if (status != 0) {
+            end_progress(r);
+            return report_run_failure(status);
+        }
+        int moved = 0;
+        if (take_time(r, &moved) != exit_ok) return exit_failure;
+        if (r->step % every == 0) {
+            if (write_restart(r, restart) != exit_ok) return exit_failure;
+            *written = r->step;
+        }
+        show_progress(r, dt);
+    }
+    return exit_ok;
+}
+
+/* velunor_restart.txt in the output directory, or in the current directory
+ * without one; trailing blanks of the directory are dropped, as the library
+ * drops them from the directory it writes step output into. NULL when
+ * memory runs out. */
+static char* restart_path(const char* output) {
+    static const char name[] = "velunor_restart.txt";
+    size_t n = output != NULL ? strlen(output) : 0;
+    while (n > 0 && output[n - 1] == ' ') --n;
+    char* path = malloc(n + sizeof name + 1);
+    if (path == NULL) return NULL;
     if (output != NULL) {
+        memcpy(path, output, n);
+        path[n] = '/';
+        memcpy(path + n + 1, name, sizeof name);
+    } else {
+        memcpy(path, name, sizeof name);
+    }
+    return path;
+}
+
+static int run_model(const RunOptions* o, const char* restart) {
+    int status = load_model(o->deck);
+    /* The restart file replaces the deck's running state but not its end
+     * time, step size or step limit. */
+    if (status == 0 && o->resume != NULL) status = velunor_read_restart(o->resume);
+    if (status != 0) return report(status);
+    /* After the restart file, which brings the output settings of the run
+     * that wrote it. */
+    if (o->output != NULL) {
         /* The library checks the directory first, so a refused one (too
          * long) leaves no directories behind. */
-        status = velunor_set_output_directory(output);
+        status = velunor_set_output_directory(o->output);
         if (status != 0) return report(status);
-        if (make_directories(output) != 0) {
-            fprintf(stderr, "error: cannot create output directory %s: %s\n", output,
+        if (make_directories(o->output) != 0) {
+            fprintf(stderr, "error: cannot create output directory %s: %s\n", o->output,
                     strerror(errno));
             return exit_failure;
         }
     }
-    if (interval > 0) {
-        status = velunor_set_output_interval(interval);
+    if (o->interval > 0) {
+        status = velunor_set_output_interval(o->interval);
         if (status != 0) return report(status);
     }
-    int particles = 0;
-    status = velunor_get_particle_count(&particles);
+    RunState r;
+    memset(&r, 0, sizeof r);
+    status = velunor_get_particle_count(&r.particles);
     if (status != 0) return report(status);
     double start_extent = 0.0;
     if (start_gas_extent(&start_extent) != exit_ok) return exit_failure;
 
-    const double end_time = deck_end_time(deck);
-    const int live = velunor_isatty(velunor_fileno(stderr));
-    double t0 = 0.0, time = 0.0;
-    int step0 = 0, step = 0;
-    status = velunor_get_current_time(&t0, &step0);
+    r.end_time = deck_end_time(o->deck);
+    r.live = velunor_isatty(velunor_fileno(stderr));
+    status = velunor_get_current_time(&r.t0, &r.step0);
     if (status != 0) return report(status);
-    time = t0;
-    step = step0;
+    r.time = r.t0;
+    r.step = r.step0;
     /* A ParaView series that shows the start of the run, not just the first
      * interval step. */
-    if (output != NULL) {
-        status = velunor_write_output(step0, t0);
+    if (o->output != NULL) {
+        status = velunor_write_output(r.step0, r.t0);
         if (status != 0) return report(status);
     }
-    const double start = wall_seconds();
-    int printed = 0;
-    /* Each run call takes at most the deck's step count; repeat until a call
-     * makes no progress (the end time is reached). */
-    for (;;) {
-        status = velunor_run_explicit();
-        if (status != 0) {
-            if (printed) fputc('\n', stderr);
-            return report_run_failure(status);
-        }
-        double t = 0.0;
-        int s = 0;
-        status = velunor_get_current_time(&t, &s);
-        if (status != 0) return report(status);
-        const int progressed = s != step;
-        const int time_moved = t != time;
-        time = t;
-        step = s;
-        if (!progressed) break;
-        if (!time_moved) {
-            /* Steps below the rounding of the current time would repeat forever. */
-            if (printed) fputc('\n', stderr);
-            fprintf(stderr, "error: simulation time no longer advances (step %d, time %.9e)\n",
-                    step, time);
-            velunor_finalize();
-            return exit_failure;
-        }
-        if (live) {
-            double dt = 0.0;
-            if (velunor_estimate_stable_dt(&dt) != 0) dt = 0.0;
-            const double elapsed = wall_seconds() - start;
-            const double rate = elapsed > 0.0 ? (double)particles * (step - step0) / elapsed : 0.0;
-            const double left =
-                (time > t0 && end_time > time) ? elapsed * (end_time - time) / (time - t0) : 0.0;
-            print_progress(step, time, dt, end_time, rate, left);
-            printed = 1;
-        }
-        /* No shortcut on the host's own reading of the end time: that reading
-         * only feeds the progress line and may differ from the library's. */
+    r.start = wall_seconds();
+    int written = -1;
+    if (o->restart_every > 0 && step_to_end(&r, o->restart_every, restart, &written) != exit_ok) {
+        return exit_failure;
     }
-    if (printed) fputc('\n', stderr);
+    if (run_calls_to_end(&r) != exit_ok) return exit_failure;
+    end_progress(&r);
     /* The end state too, unless the interval has just written it. The deck's
      * own interval is not known here, so without --interval a final step on
      * that interval is written twice (same files, same series entry). */
-    if (output != NULL && step != step0 && !(interval > 0 && step % interval == 0)) {
-        status = velunor_write_output(step, time);
+    if (o->output != NULL && r.step != r.step0 && !(o->interval > 0 && r.step % o->interval == 0)) {
+        status = velunor_write_output(r.step, r.time);
         if (status != 0) return report(status);
     }
-    const int result =
-        print_summary(step - step0, time, wall_seconds() - start, start_extent, output, step);
+    /* Before the summary, whose gas queries move the gas bubble history on:
+     * the file holds the state the run ended in. */
+    if (o->restart_every > 0 && written != r.step && write_restart(&r, restart) != exit_ok) {
+        return exit_failure;
+    }
+    const RunSummary summary = {.step0 = r.step0,
+                                .step = r.step,
+                                .t0 = r.t0,
+                                .time = r.time,
+                                .wall = wall_seconds() - r.start,
+                                .start_extent = start_extent,
+                                .output = o->output,
+                                .resumed = o->resume != NULL,
+                                .restart = restart};
+    return print_summary(&summary);
+}
+
+static int cmd_run(const RunOptions* o) {
+    char* restart = NULL;
+    if (o->restart_every > 0) {
+        restart = restart_path(o->output);
+        if (restart == NULL) {
+            fprintf(stderr, "error: out of memory\n");
+            return exit_failure;
+        }
+    }
+    const int code = run_model(o, restart);
+    free(restart);
     velunor_finalize();
-    return result;
+    return code;
 }
 
 static const char* phase_name(int phase) {
@@ -926,13 +1186,85 @@ static int describe_model(const char* deck, ShellLog* log) {
     return exit_ok;
 }
 
+/* The layout tag of a restart file into `tag`: 1 when the first line of
+ * `path` is a restart header, that is when its first token is
+ * VELUNOR_RESTART (tokens end at blanks, tabs and commas, as in the restart
+ * reader); the tag is the fifth token, after the library version. Which tags
+ * the library reads is left to the library, so a layout it does not know
+ * gets its own message rather than being read as a deck. */
+static int restart_header_tag(const char* path, char* tag, size_t tag_size) {
+    FILE* file = fopen(path, "rb");
+    if (file == NULL) return 0;
+    char line[deck_line_len + 1];
+    const long n = read_deck_line(file, line);
+    fclose(file);
+    if (n < 0) return 0;
+    const char* text = line;
+    size_t length = (size_t)n;
+    if (length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        text += 3;
+        length -= 3;
+    }
+    tag[0] = '\0';
+    size_t k = 0;
+    for (int token = 1; token <= 5; ++token) {
+        while (k < length && (text[k] == ' ' || text[k] == '\t' || text[k] == ',')) ++k;
+        const size_t begin = k;
+        while (k < length && text[k] != ' ' && text[k] != '\t' && text[k] != ',') ++k;
+        const size_t size = k - begin;
+        if (token == 1 && (size != 15 || memcmp(text + begin, "VELUNOR_RESTART", 15) != 0)) {
+            return 0;
+        }
+        if (token == 5) snprintf(tag, tag_size, "%.*s", (int)size, text + begin);
+    }
+    return 1;
+}
+
+/* A restart file read into a fresh library: its layout, time, step and
+ * particle count. */
+static int describe_restart(const char* path, const char* tag) {
+    int status = velunor_initialize();
+    if (status == 0) status = velunor_read_restart(path);
+    double time = 0.0;
+    int step = 0, particles = 0;
+    if (status == 0) status = velunor_get_current_time(&time, &step);
+    if (status == 0) status = velunor_get_particle_count(&particles);
+    const int code = status != 0 ? report(status) : exit_ok;
+    if (code == exit_ok) {
+        printf("restart          %s\n", path);
+        printf("layout           %s\n", tag);
+        printf("time             %.9e\n", time);
+        printf("step             %d\n", step);
+        printf("particles        %d\n", particles);
+    }
+    velunor_finalize();
+    return code;
+}
+
 /* The temporary log goes on every path, failures included. */
-static int cmd_info(const char* deck) {
+static int cmd_info(const char* path) {
+    char tag[80];
+    if (restart_header_tag(path, tag, sizeof tag)) return describe_restart(path, tag);
     ShellLog log;
-    const int code = describe_model(deck, &log);
+    const int code = describe_model(path, &log);
     shell_log_restore_env(&log);
     shell_log_drop(&log);
     return code;
+}
+
+/* A positive 32-bit count given as the value of `option`; exit_ok or the
+ * usage error. */
+static int parse_count(const char* option, const char* value, int* count) {
+    char* stop = NULL;
+    errno = 0;
+    const long n = strtol(value, &stop, 10);
+    if (stop == value || *stop != '\0' || errno != 0 || n <= 0 || n > 2147483647L) {
+        char message[64];
+        snprintf(message, sizeof message, "%s needs a positive integer, not", option);
+        return usage_error(message, value);
+    }
+    *count = (int)n;
+    return exit_ok;
 }
 
 int main(int argc, char** argv) {
@@ -951,34 +1283,34 @@ int main(int argc, char** argv) {
     const int is_run = strcmp(command, "run") == 0;
     if (!is_run && strcmp(command, "info") != 0) return usage_error("unknown command", command);
 
-    const char* deck = NULL;
-    const char* output = NULL;
-    int interval = 0;
+    RunOptions o;
+    memset(&o, 0, sizeof o);
     for (int k = 2; k < argc; ++k) {
         const char* arg = argv[k];
-        if (is_run && (strcmp(arg, "--output") == 0 || strcmp(arg, "--interval") == 0)) {
+        const int is_output = strcmp(arg, "--output") == 0;
+        const int is_resume = strcmp(arg, "--resume") == 0;
+        const int is_interval = strcmp(arg, "--interval") == 0;
+        const int is_restart_every = strcmp(arg, "--restart-every") == 0;
+        if (is_run && (is_output || is_resume || is_interval || is_restart_every)) {
             if (k + 1 >= argc) return usage_error("missing value for", arg);
             const char* value = argv[++k];
-            if (arg[2] == 'o') {
+            if (is_output || is_resume) {
                 if (value[0] == '\0') return usage_error("empty value for", arg);
-                output = value;
+                *(is_output ? &o.output : &o.resume) = value;
             } else {
-                char* stop = NULL;
-                errno = 0;
-                const long n = strtol(value, &stop, 10);
-                if (stop == value || *stop != '\0' || errno != 0 || n <= 0 || n > 2147483647L) {
-                    return usage_error("--interval needs a positive integer, not", value);
-                }
-                interval = (int)n;
+                const int code =
+                    parse_count(arg, value, is_interval ? &o.interval : &o.restart_every);
+                if (code != exit_ok) return code;
             }
         } else if (arg[0] == '-' && arg[1] != '\0') {
             return usage_error("unknown option", arg);
-        } else if (deck == NULL) {
-            deck = arg;
+        } else if (o.deck == NULL) {
+            o.deck = arg;
         } else {
-            return usage_error("more than one deck", arg);
+            return usage_error(is_run ? "more than one deck" : "more than one file", arg);
         }
     }
-    if (deck == NULL) return usage_error("missing deck", NULL);
-    return is_run ? cmd_run(deck, output, interval) : cmd_info(deck);
+    if (o.deck == NULL)
+        return usage_error(is_run ? "missing deck" : "missing deck or restart file", NULL);
+    return is_run ? cmd_run(&o) : cmd_info(o.deck);
 }

@@ -12,11 +12,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "../coupling_interface/coupling_test_model.hpp"
+#include "../input/deck_test_util.hpp"
 #include "../output/output_test_support.hpp"
 #include "velunor.h"
 
@@ -282,11 +284,13 @@ class Cli : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // `env`: assignments put before the command ("NAME='value' ...").
-    Result run(const std::string& args, const std::string& env = "") {
+    // `env`: assignments put before the command ("NAME='value' ..."); `cwd`:
+    // the directory to run in (the test's own when empty).
+    Result run(const std::string& args, const std::string& env = "", const fs::path& cwd = {}) {
         const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        const std::string command = env + " '" + VELUNOR_CLI + "' " + args + " >'" + out.string() +
-                                    "' 2>'" + err.string() + "' </dev/null";
+        const std::string cd = cwd.empty() ? "" : "cd '" + cwd.string() + "' && ";
+        const std::string command = cd + env + " '" + VELUNOR_CLI + "' " + args + " >'" +
+                                    out.string() + "' 2>'" + err.string() + "' </dev/null";
         const int status = std::system(command.c_str());
         Result r;
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -364,10 +368,10 @@ TEST_F(Cli, FinalStateOnTheIntervalIsWrittenOnce) {
     EXPECT_TRUE(fs::exists(out / "velunor_00000005.vtu"));
 }
 
-TEST_F(Cli, RunStopsWhereTheLibrarySaysNotWhereTheHostReadsTheDeck) {
-    // The library keeps the first 1024 characters of a line; the host's own
-    // reading of the end time (for the progress line) sees a later TIME that
-    // the library never read. The run must still reach the library's end time.
+TEST_F(Cli, RunStopsAtTheLibrarysEndTimeOnALongLine) {
+    // The library keeps the first 1024 characters of a line, and so does the
+    // host's own reading of the end time (progress line, --restart-every): a
+    // later TIME is read by neither. The run reaches the library's end time.
     std::string deck = read_text(short_example("6.0E-6", 2));
     const std::string from = "SAFETY=0.25";
     const std::size_t at = deck.find(from);
@@ -807,8 +811,6 @@ TEST_F(Cli, ExplosiveAndSolidBuildFailuresGiveTheMessageAndStatus) {
                          ":80: Solid control H must be positive (status 1)\n");
 }
 
-#endif  // VELUNOR_CLI
-
 // A run with --output reports each blast region from its last summary file:
 // the loaded targets, the source pressure (no water inside) and the total
 // force, which the last particle CSV gives independently.
@@ -910,3 +912,358 @@ TEST_F(Cli, InfoListsCouplingRegions) {
     const Result water = run("info '" + write("w.inp", "*NODE\n1, 0, 0, 0\n").string() + "'");
     EXPECT_EQ(water.out.find("coupling"), std::string::npos) << water.out;
 }
+
+// ---------------------------------------------------------------------------
+// Restart files from the command line: --restart-every, --resume and info.
+
+namespace {
+
+// Every regular file of `dir` by name, without `skip`.
+std::map<std::string, std::string> files_of(const fs::path& dir, const std::string& skip = "") {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && name != skip) files[name] = read_text(entry.path());
+    }
+    return files;
+}
+
+// Time and step of a restart file (its second record).
+std::pair<double, int> time_and_step(const std::string& restart) {
+    std::istringstream in(restart.substr(restart.find('\n') + 1));
+    double time = -1.0;
+    int step = -1;
+    in >> time >> step;
+    return {time, step};
+}
+
+// The lines of a run's report that a restart file does not change.
+std::string report_without_wall_time(const std::string& out) {
+    std::string kept;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("wall time", 0) != 0 && line.rfind("restart file", 0) != 0) {
+            kept += line + "\n";
+        }
+    }
+    return kept;
+}
+
+// The two-particle water deck with its time control replaced by `control`.
+std::string water_pair(const std::string& control) {
+    std::string deck(deck_test::water_deck);
+    const std::string from = "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=10\n";
+    deck.replace(deck.find(from), from.size(), control);
+    return deck;
+}
+
+}  // namespace
+
+// The state a run ends in does not depend on restart files written along the
+// way: the step files (particle CSV, summary, VTU, PVD) and the report are
+// the ones of the run without them, for water and gas, both explosive burns
+// and solids. The run's own step count limit (STEPS per run call) is below
+// the number of steps, so the host's stepping must also go past it.
+TEST_F(Cli, RestartEveryEndsInTheStateOfTheRunWithout) {
+    const std::pair<const char*, std::string> decks[] = {
+        {"mixed", mixed_deck},
+        {"phase_burn", charge_deck("", false)},
+        {"source_burn", charge_deck("SOURCE", true)},
+        {"solid", block_deck("0.02")},
+    };
+    for (const auto& [name, text] : decks) {
+        SCOPED_TRACE(name);
+        const fs::path deck = write(std::string(name) + ".inp", text);
+        const fs::path plain = dir_ / (std::string(name) + "_plain");
+        const fs::path every = dir_ / (std::string(name) + "_every");
+        const Result a = run("run '" + deck.string() + "' --output '" + plain.string() + "'");
+        ASSERT_EQ(a.code, 0) << a.err;
+        const Result b =
+            run("run '" + deck.string() + "' --output '" + every.string() + "' --restart-every 2");
+        ASSERT_EQ(b.code, 0) << b.err;
+        EXPECT_EQ(report_without_wall_time(b.out), report_without_wall_time(a.out));
+        const auto plain_files = files_of(plain);
+        EXPECT_GT(plain_files.size(), 4u);
+        EXPECT_TRUE(plain_files == files_of(every, "velunor_restart.txt"));
+        // The final file holds the final step, whether or not it is even.
+        const std::vector<double> steps = numbers_of(a.out, "steps");
+        ASSERT_EQ(steps.size(), 1u);
+        const std::string restart = read_text(every / "velunor_restart.txt");
+        EXPECT_EQ(time_and_step(restart).second, static_cast<int>(steps[0]));
+        EXPECT_NE(b.out.find("restart file     " + (every / "velunor_restart.txt").string() +
+                             " (step " + std::to_string(static_cast<int>(steps[0])) + ")\n"),
+                  std::string::npos)
+            << b.out;
+    }
+}
+
+// Without --output the file goes into the current directory, and it is the
+// file the library writes at the end of its own run of the deck.
+TEST_F(Cli, RestartEveryWithoutOutputWritesTheLibrarysFinalStateHere) {
+    std::string text = mixed_deck;
+    const std::string from = "TIME=3.0E-6, STEPS=10";
+    text.replace(text.find(from), from.size(), "TIME=6.0E-6, STEPS=4");
+    const fs::path deck = write("mixed.inp", text);
+    const fs::path here = dir_ / "here";
+    fs::create_directories(here);
+    const Result r = run("run '" + deck.string() + "' --restart-every 4", "", here);
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Six steps of 1e-6 end just below 6e-6, so the library's run takes a
+    // seventh of a few ulps, and so does the host's.
+    EXPECT_NE(r.out.find("steps            7\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("restart file     velunor_restart.txt (step 7)\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(files_of(here).size(), 1u);
+
+    const fs::path reference = dir_ / "reference.txt";
+    ASSERT_EQ(velunor_initialize(), 0);
+    ASSERT_EQ(velunor_read_inp(deck.c_str()), 0);
+    ASSERT_EQ(velunor_build_model(), 0);
+    for (int step = -1;;) {
+        ASSERT_EQ(velunor_run_explicit(), 0);
+        double time = 0.0;
+        int now = 0;
+        ASSERT_EQ(velunor_get_current_time(&time, &now), 0);
+        if (now == step) break;
+        step = now;
+    }
+    ASSERT_EQ(velunor_write_restart(reference.c_str()), 0);
+    ASSERT_EQ(velunor_finalize(), 0);
+    const std::string file = read_text(here / "velunor_restart.txt");
+    EXPECT_EQ(file, read_text(reference));
+}
+
+// A run stopped by a failure keeps the restart file of the last multiple of
+// N before it; resumed from there, the run ends in the uninterrupted run's
+// final restart file, byte for byte, and writes the same step files.
+TEST_F(Cli, ResumeFromAnIntermediateRestartEndsAsTheUninterruptedRun) {
+    const std::pair<const char*, std::string> decks[] = {
+        {"phase_burn", charge_deck("", false)},
+        {"source_burn", charge_deck("SOURCE", true)},
+        {"solid", block_deck("0.02")},
+    };
+    for (const auto& [name, text] : decks) {
+        SCOPED_TRACE(name);
+        const fs::path deck = write(std::string(name) + ".inp", text);
+        const fs::path out = dir_ / "out";
+        const std::string args =
+            "run '" + deck.string() + "' --output '" + out.string() + "' --interval 1";
+        const fs::path restart = out / "velunor_restart.txt";
+
+        const Result full = run(args + " --restart-every 3");
+        ASSERT_EQ(full.code, 0) << full.err;
+        const auto full_files = files_of(out);
+        const int steps = static_cast<int>(numbers_of(full.out, "steps").at(0));
+        ASSERT_GT(steps, 7);
+        fs::remove_all(out);
+
+        // Step 7's particle file cannot be written (a directory has its
+        // name), so the run stops at step 7 with the file of step 6.
+        const fs::path blocker = out / "velunor_00000007.csv";
+        fs::create_directories(blocker);
+        const Result stopped = run(args + " --restart-every 3");
+        EXPECT_EQ(stopped.code, 1);
+        EXPECT_EQ(stopped.err, "error: failed to open CSV output file (status 3)\n");
+        EXPECT_EQ(stopped.out, "");
+        const Result info = run("info '" + restart.string() + "'");
+        ASSERT_EQ(info.code, 0) << info.err;
+        EXPECT_NE(info.out.find("\nstep             6\n"), std::string::npos) << info.out;
+        const fs::path saved = dir_ / "step6.txt";
+        fs::rename(restart, saved);
+        fs::remove_all(out);
+
+        const Result resumed = run(args + " --restart-every 3 --resume '" + saved.string() + "'");
+        ASSERT_EQ(resumed.code, 0) << resumed.err;
+        EXPECT_EQ(resumed.out.rfind("resumed from     step 6, time ", 0), 0u) << resumed.out;
+        EXPECT_NE(resumed.out.find("\nsteps            " + std::to_string(steps - 6) + "\n"),
+                  std::string::npos)
+            << resumed.out;
+        const auto resumed_files = files_of(out);
+        EXPECT_EQ(resumed_files.at("velunor_restart.txt"), full_files.at("velunor_restart.txt"));
+        // Every step file from the restart's step on, the resumed start
+        // included; the series itself starts there.
+        int compared = 0;
+        for (const auto& [file, content] : resumed_files) {
+            if (file == "velunor.pvd" || file == "velunor_restart.txt") continue;
+            EXPECT_GE(std::stoi(file.substr(8, 8)), 6) << file;
+            EXPECT_EQ(content, full_files.at(file)) << file;
+            ++compared;
+        }
+        EXPECT_EQ(compared, 3 * (steps - 5));  // CSV, summary and VTU of steps 6 to the end
+        const std::string pvd = resumed_files.at("velunor.pvd");
+        EXPECT_NE(pvd.find("velunor_00000006.vtu"), std::string::npos);
+        EXPECT_EQ(pvd.find("velunor_00000005.vtu"), std::string::npos);
+        fs::remove_all(out);
+    }
+}
+
+// The library's last step ends at the end time itself; stepping from the
+// host, time + (end - time) can miss it when the time is below half the end
+// time. From t = 3.55e-7 (one step of a first deck) a second deck with the
+// end at 1e-5 and steps of up to 1e-4 takes that one step: it must land on
+// 1e-5 exactly, as the run without restart files does.
+TEST_F(Cli, LastStepLandsOnTheEndTimeItself) {
+    const double t = 3.55e-7, end = 1e-5;
+    ASSERT_NE(t + (end - t), end);  // the case at hand
+    const fs::path first =
+        write("first.inp", water_pair("*VELUNOR TIME CONTROL, DT=3.55e-7, TIME=3.55e-7, "
+                                      "STEPS=10\n"));
+    const fs::path second =
+        write("second.inp", water_pair("*VELUNOR TIME CONTROL, DT=1e-4, TIME=1e-5, STEPS=10\n"));
+    const fs::path start = dir_ / "start";
+    Result r =
+        run("run '" + first.string() + "' --output '" + start.string() + "' --restart-every 1");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const fs::path file = start / "velunor_restart.txt";
+    ASSERT_EQ(time_and_step(read_text(file)), std::make_pair(t, 1));
+
+    const fs::path plain = dir_ / "plain", every = dir_ / "every";
+    r = run("run '" + second.string() + "' --resume '" + file.string() + "' --output '" +
+            plain.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("\nsteps            1\n"), std::string::npos) << r.out;
+    r = run("run '" + second.string() + "' --resume '" + file.string() + "' --output '" +
+            every.string() + "' --restart-every 5");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("\nsteps            1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(time_and_step(read_text(every / "velunor_restart.txt")), std::make_pair(end, 2));
+    EXPECT_TRUE(files_of(plain) == files_of(every, "velunor_restart.txt"));
+
+    // Without --output the resumed run writes its step output where the run
+    // that wrote the file did (the deck's interval there: every step).
+    r = run("run '" + second.string() + "' --resume '" + file.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(read_text(start / "velunor_00000002.csv"), read_text(plain / "velunor_00000002.csv"));
+}
+
+// The host steps the run itself exactly to where the library's run ends: it
+// reads the deck's end time by the reader's rules (only *VELUNOR lines, the
+// last line and field winning, lines cut to 1024 characters, 64 fields, key
+// prefixes, D exponents, carriage returns). Each deck ends at 7e-6 after four steps of
+// 2e-6: a reading of 1e-5 would take a fifth step, and one below 6e-6 would
+// leave steps to the library's run calls, which write no restart files (seen
+// when the run stops at step 4 without the file of step 3).
+TEST_F(Cli, RestartEveryStepsToWhereTheLibraryReadsTheEndTime) {
+    const std::string line = "*VELUNOR TIME CONTROL, DT=2e-6, TIME=7e-6, STEPS=3";
+    const std::string wrong = "*VELUNOR TIME CONTROL, DT=2e-6, TIME=1e-5, STEPS=3";
+    // The library keeps TIME=7e-6 of the line, not TIME=7e-65.
+    std::string cut_at_1024 = "*VELUNOR TIME CONTROL, DT=2e-6, STEPS=3,";
+    cut_at_1024 += std::string(1024 - cut_at_1024.size() - 9, ' ') + "TIME=7e-6";
+    std::string many_fields = line;
+    for (int k = 0; k < 60; ++k) many_fields += ", X=0";  // 64 fields
+    std::string crlf;
+    for (const char c : water_pair("*VELUNOR TIME CONTROL, DT=2e-6, STEPS=3, TIME=7e-6\n")) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    const std::pair<const char*, std::string> decks[] = {
+        {"comments", water_pair(line + "\n** " + wrong + "\n!" + wrong + "\n")},
+        {"last line",
+         water_pair(wrong + "\n*velunor time control, dt=2e-6, end time=7.0d-6, steps=3\n")},
+        {"last field", water_pair(wrong + ", TIME_END=7e-6/ then text\n")},
+        {"cut line", water_pair(line + ", " + std::string(990, ' ') + ", TIME=1e-5\n")},
+        {"1024th character", water_pair(cut_at_1024 + "5\n")},
+        {"64 fields", water_pair(many_fields + ", TIME=1e-5\n")},
+        {"crlf", crlf},
+    };
+    for (const auto& [name, text] : decks) {
+        SCOPED_TRACE(name);
+        const fs::path deck = write("end.inp", text);
+        const fs::path out = dir_ / "end";
+        const std::string run_deck = "run '" + deck.string() + "'";
+        Result r = run(run_deck);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("steps            4\nsimulated time   7.000000000e-06\n"),
+                  std::string::npos)
+            << r.out;
+        r = run(run_deck + " --output '" + out.string() + "' --restart-every 1");
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("steps            4\nsimulated time   7.000000000e-06\n"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(time_and_step(read_text(out / "velunor_restart.txt")), std::make_pair(7e-6, 4));
+        fs::remove_all(out);
+
+        fs::create_directories(out / "velunor_00000004.csv");
+        r = run(run_deck + " --output '" + out.string() + "' --interval 1 --restart-every 1");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(time_and_step(read_text(out / "velunor_restart.txt")).second, 3);
+        fs::remove_all(out);
+    }
+}
+
+// info on a restart file of each of the nine layouts reads it into the
+// library and prints its layout, time, step and particle count; a file that
+// fails to read gives the library's message.
+TEST_F(Cli, InfoDescribesRestartFiles) {
+    const fs::path corpus = fs::path(VELUNOR_SOURCE_DIR) / "fuzz/corpus/restart";
+    for (const char* layout : {"STATE_0_2", "STATE_0_3", "STATE_0_3_1", "STATE_0_4", "STATE_0_4_1",
+                               "STATE_0_5", "STATE_0_5_1", "STATE_0_8", "STATE_0_8_1"}) {
+        std::string stem = layout;
+        std::transform(stem.begin(), stem.end(), stem.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const fs::path file = corpus / (stem + ".rst");
+        const Result r = run("info '" + file.string() + "'");
+        ASSERT_EQ(r.code, 0) << layout << r.err;
+        EXPECT_EQ(r.out, "restart          " + file.string() + "\nlayout           " + layout +
+                             "\ntime             1.500000000e-06\nstep             3\n"
+                             "particles        1\n");
+    }
+    const std::string text = read_text(corpus / "state_0_8_1.rst");
+    std::string unknown = text;
+    unknown.replace(unknown.find("STATE_0_8_1"), 11, "STATE_0_9");
+    Result r = run("info '" + write("unknown.rst", unknown).string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: unsupported restart state version (status 4)\n");
+    EXPECT_EQ(r.out, "");
+    r = run("info '" + write("cut.rst", text.substr(0, text.size() / 2)).string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: restart file ended unexpectedly (status 4)\n");
+    // Not a restart header: read as a deck.
+    r = run("info '" + write("deck.rst", "VELUNOR_RESTARTS 0 8 3 STATE_0_8_1\n").string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: input is missing *NODE particle data (status 4)\n");
+}
+
+// Restart options that cannot work are refused before or as they fail, with
+// the usage text (exit 2) or the library's message (exit 1).
+TEST_F(Cli, RestartOptionFailures) {
+    const fs::path deck = write("pair.inp", water_pair("*VELUNOR TIME CONTROL, DT=1e-6, "
+                                                       "TIME=3e-6, STEPS=10\n"));
+    const std::string run_deck = "run '" + deck.string() + "'";
+    for (const std::string& args :
+         {run_deck + " --restart-every 0", run_deck + " --restart-every -2",
+          run_deck + " --restart-every 1.5", run_deck + " --restart-every", run_deck + " --resume",
+          run_deck + " --resume ''", "info '" + deck.string() + "' --restart-every 2",
+          "info '" + deck.string() + "' --resume x.rst"}) {
+        const Result r = run(args);
+        EXPECT_EQ(r.code, 2) << args;
+        EXPECT_NE(r.err.find("usage: velunor run DECK"), std::string::npos) << args;
+    }
+    Result r = run(run_deck + " --restart-every 0");
+    EXPECT_EQ(r.err.rfind("velunor: --restart-every needs a positive integer, not: 0\n", 0), 0u)
+        << r.err;
+
+    r = run(run_deck + " --resume '" + (dir_ / "missing.rst").string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: failed to open restart file for reading (status 3)\n");
+    EXPECT_EQ(r.out, "");
+    r = run(run_deck + " --resume '" + deck.string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: invalid restart header (status 4)\n");
+
+    // A directory where the file goes: the first write fails and ends the run.
+    const fs::path out = dir_ / "out";
+    fs::create_directories(out / "velunor_restart.txt");
+    r = run(run_deck + " --output '" + out.string() + "' --restart-every 2");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: failed to open restart file for writing (status 3)\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(out / "velunor_00000003.csv"));  // stopped at step 2
+
+    r = run("--help");
+    EXPECT_NE(r.out.find("--restart-every N"), std::string::npos);
+    EXPECT_NE(r.out.find("--resume FILE"), std::string::npos);
+}
+
+#endif  // VELUNOR_CLI
