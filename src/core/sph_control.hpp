@@ -22,6 +22,7 @@ struct ControlState {
     int output_interval = sph_default_output_interval;
     std::string output_directory = "output";  // trimmed, at most 256 characters
     bool output_enabled = false;
+    int integrator = 0;  // sph_integrator_default or sph_integrator_verlet
 };
 
 void sph_control_reset(ControlState& control);

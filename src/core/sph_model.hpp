@@ -22,6 +22,7 @@
 #include "solid/sph_solid.hpp"
 #include "solid/sph_solid_api.hpp"
 #include "solid/sph_solid_dynamics.hpp"
+#include "solver/sph_solver_state.hpp"
 #include "water/sph_water.hpp"
 
 struct Model {
@@ -43,4 +44,5 @@ struct Model {
     BlastLoadState blast_load;
     CouplingState coupling;
     PvdState pvd;
+    SolverState solver;
 };

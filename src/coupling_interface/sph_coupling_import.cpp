@@ -606,6 +606,20 @@ int sph_coupling_apply_motion_after_step(Model& m) {
     return sph_coupling_apply_motion_targets(m, true);
 }
 
+void sph_coupling_apply_position_targets(Model& m) {
+    CouplingState& s = m.coupling;
+    DbState& db = m.db;
+    const std::size_t n =
+        std::min(s.coupling_motion_flag.size(), s.coupling_motion_position.size());
+    for (std::size_t k = 0; k < n; ++k) {
+        if (s.coupling_motion_flag[k] != sph_coupling_motion_position) continue;
+        if (s.coupling_motion_mode[k] != sph_coupling_motion_direct) continue;
+        if (sph_coupling_particle_should_skip(db, static_cast<int>(k))) continue;
+        const Vec3& target = s.coupling_motion_position[k];
+        if (sph_coupling_vector_is_finite(target)) db.x[k] = target;
+    }
+}
+
 int sph_coupling_finalize_step_imports(Model& m) {
     if (const int st = sph_coupling_allocate_imports(m)) return st;
     CouplingState& s = m.coupling;

@@ -243,5 +243,8 @@ void sph_coupling_get_contact_diagnostics(const CouplingState& s, int& active_co
 [[nodiscard]] int sph_coupling_apply_imports_to_acceleration(Model& m, double dt);
 [[nodiscard]] int sph_coupling_apply_motion_before_step(Model& m);
 [[nodiscard]] int sph_coupling_apply_motion_after_step(Model& m);
+// Position targets only, with no counts or checks (the motion application of
+// the step does those): the mid-step positions of the velocity-Verlet scheme.
+void sph_coupling_apply_position_targets(Model& m);
 [[nodiscard]] int sph_coupling_finalize_step_imports(Model& m);
 [[nodiscard]] int sph_coupling_apply_motion_targets(Model& m, bool track_error);

@@ -1108,6 +1108,8 @@ int sph_input_build_model(Model& m) {
         return sph_error_set(m.error, sph_error_input,
                              "input is missing *VELUNOR time control data");
     }
+    // Forces carried from a model before this build describe another state.
+    sph_solver_reset(m.solver);
     if (int status = sph_db_apply_sections_to_particles(m)) return status;
     // Right after the sections, so every later step and the first step see them.
     if (int status = sph_input_apply_initial_velocities(m)) return status;

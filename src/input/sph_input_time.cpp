@@ -6,10 +6,11 @@
 #include "core/sph_text.hpp"
 #include "input/sph_inp_helpers.hpp"
 #include "input/sph_input_reader.hpp"
+#include "solver/sph_solver_state.hpp"
 
 namespace {
 
-enum class TimeItem { none, dt, time, steps, safety };
+enum class TimeItem { none, dt, time, steps, safety, integrator };
 
 // Keys match by prefix, so DTMAX counts as DT and TIME_END as TIME, while
 // END_TIME (with an underscore) matches nothing.
@@ -22,6 +23,7 @@ TimeItem classify_key(std::string_view key) {
         return TimeItem::steps;
     }
     if (sph_inp_starts_with_upper(key, "SAFETY")) return TimeItem::safety;
+    if (sph_inp_starts_with_upper(key, "INTEGRATOR")) return TimeItem::integrator;
     return TimeItem::none;
 }
 
@@ -33,6 +35,8 @@ int sph_input_parse_time_control(Model& m, std::string_view line) {
     double end_time = -1.0;
     int steps = -1;
     double safety = 1.0;
+    int integrator =
+        sph_integrator_default;  // a deck without the option keeps the documented scheme
     bool dt_read = false, time_read = false, steps_read = false;
 
     SphCsvFields fields;
@@ -68,6 +72,17 @@ int sph_input_parse_time_control(Model& m, std::string_view line) {
                     return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL SAFETY");
                 }
                 break;
+            case TimeItem::integrator: {
+                const std::string_view word = sph_text_trim(value);
+                if (sph_text_name_equal(word, "VERLET")) {
+                    integrator = sph_integrator_verlet;
+                } else if (sph_text_name_equal(word, "DEFAULT")) {
+                    integrator = sph_integrator_default;
+                } else {
+                    return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL INTEGRATOR");
+                }
+                break;
+            }
             case TimeItem::none:
                 break;
         }
@@ -80,5 +95,6 @@ int sph_input_parse_time_control(Model& m, std::string_view line) {
         return status;
     }
     sph_control_set_time(m.control, dt, end_time, steps, safety);
+    m.control.integrator = integrator;
     return sph_success;
 }

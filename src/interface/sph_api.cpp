@@ -57,6 +57,7 @@ static void discard_modules(Model& m) {
     sph_blast_reset(m.blast);
     sph_blast_load_reset(m.blast_load);
     sph_output_reset_pvd(m.pvd);
+    sph_solver_reset(m.solver);
 }
 
 // Opens the log a host asked for through the environment; unset or empty
@@ -97,6 +98,7 @@ int sph_initialize(Model& m) {
     sph_blast_initialize(m.blast);
     sph_blast_load_initialize(m.blast_load);
     sph_output_reset_pvd(m.pvd);
+    sph_solver_reset(m.solver);
     sph_api_state_set_initialized(m.api, true);
     sph_api_state_set_model_built(m.api, false);
     return sph_success;
@@ -140,6 +142,7 @@ static void reset_deck_modules(Model& m) {
     sph_explosive_initialize(m.explosive);  // its table, ignitions and burn state
     sph_solid_initialize(m.solid);          // its table, body force and particle state
     sph_shell_initialize(m.shell);          // its tables and particle state
+    sph_solver_reset(m.solver);             // forces of the model just dropped
 }
 
 int sph_read_inp(Model& m, std::string_view filename) {
@@ -348,6 +351,7 @@ int sph_read_restart(Model& m, std::string_view filename) {
     m.explosive = std::move(staged->explosive);
     m.solid = std::move(staged->solid);
     m.coupling = std::move(staged->coupling);
+    m.solver = std::move(staged->solver);
     if (!keep_deck) sph_shell_release_state(m.shell);
     sph_blast_invalidate_masks(m.blast);
     sph_output_reset_pvd(m.pvd);  // the collection lists the steps after the read

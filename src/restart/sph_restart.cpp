@@ -43,7 +43,15 @@ void write_run_and_water(Model& m, RestartWriter& w) {
     header += sph_restart_newest_tag;
     w.text(header);
     w.record(c.current_time, c.current_step, m.db.npart);
-    w.record(c.output_interval, c.output_enabled, c.safety_factor);
+    w.put(c.output_interval).put(c.output_enabled).put(c.safety_factor);
+    // The integrator and whether forces are carried: appended only by a run
+    // with the velocity-Verlet scheme, so files of the documented scheme keep
+    // the layout value for value, and readers that know only three values
+    // skip the rest.
+    if (c.integrator != sph_integrator_default) {
+        w.put(c.integrator).put(m.solver.verlet_forces_ready);
+    }
+    w.end();
     w.text(c.output_directory);
 
     const WaterState& water = m.water;
@@ -93,12 +101,20 @@ void write_gas(Model& m, RestartWriter& w) {
 
 void write_particles(Model& m, RestartWriter& w) {
     const DbState& db = m.db;
+    const SolverState& solver = m.solver;
+    const std::size_t n = static_cast<std::size_t>(db.npart);
+    const bool carried = m.control.integrator != sph_integrator_default &&
+                         solver.verlet_forces_ready && solver.verlet_acceleration.size() == n;
     for (int i = 0; i < db.npart; ++i) {
         w.record(db.particle_id_ext[i], db.particle_phase[i], db.particle_status[i],
                  db.material_id[i], db.section_id[i]);
         w.record(db.x0[i], db.x[i], db.v[i], db.a[i], db.vhalf[i]);
-        w.record(db.mass[i], db.rho[i], db.volume[i], db.pressure[i], db.internal_energy[i],
-                 db.temperature[i], db.h[i]);
+        w.put(db.mass[i]).put(db.rho[i]).put(db.volume[i]).put(db.pressure[i]);
+        w.put(db.internal_energy[i]).put(db.temperature[i]).put(db.h[i]);
+        // The carried start-of-step forces of the next velocity-Verlet step,
+        // appended so that a resume takes the same step.
+        if (carried) w.put(solver.verlet_acceleration[i]);
+        w.end();
     }
     const GasSourceState& s = m.gas.sources;
     for (int i = 0; i < db.npart; ++i) {
@@ -202,12 +218,20 @@ int read_gas_material_table(Model& m, RestartLineSource& in, RestartRecord& r) {
 
 int read_particles(Model& m, RestartLineSource& in, RestartRecord& r) {
     DbState& db = m.db;
+    SolverState& solver = m.solver;
+    const bool carried = solver.verlet_forces_ready;
+    if (carried) {
+        solver.verlet_acceleration.assign(static_cast<std::size_t>(db.npart), Vec3{});
+    }
     for (int i = 0; i < db.npart; ++i) {
         if (!sph_restart_read_record(in, r, db.particle_id_ext[i], db.particle_phase[i],
                                      db.particle_status[i], db.material_id[i], db.section_id[i]) ||
             !sph_restart_read_record(in, r, db.x0[i], db.x[i], db.v[i], db.a[i], db.vhalf[i]) ||
             !sph_restart_read_record(in, r, db.mass[i], db.rho[i], db.volume[i], db.pressure[i],
                                      db.internal_energy[i], db.temperature[i], db.h[i])) {
+            return fail(m, "restart file ended unexpectedly");
+        }
+        if (carried && !r.get(solver.verlet_acceleration[i])) {
             return fail(m, "restart file ended unexpectedly");
         }
     }
@@ -603,6 +627,17 @@ int sph_restart_read(Model& m, std::string_view path_text) {
     if (!sph_restart_read_record(in, r, c.output_interval, c.output_enabled, c.safety_factor)) {
         return fail(m, "invalid restart output interval");
     }
+    // A file without the integrator was written by the documented scheme.
+    int integrator = sph_integrator_default;
+    bool forces_carried = false;
+    if (r.get(integrator)) {
+        if (integrator != sph_integrator_default && integrator != sph_integrator_verlet) {
+            return fail(m, "invalid restart output interval");
+        }
+        if (!r.get(forces_carried)) forces_carried = false;
+    }
+    c.integrator = integrator;
+    m.solver.verlet_forces_ready = forces_carried && integrator == sph_integrator_verlet;
     if (!read_text(in, c.output_directory, sph_output_directory_len)) {
         return fail(m, "invalid restart output directory");
     }

@@ -7,6 +7,7 @@
 
 struct Model;
 struct DbState;
+struct SolverState;
 
 // The time step to use next: the phases' stable step times the safety factor,
 // bounded above by dt_default, which is also the fallback when no phase limits
@@ -29,3 +30,10 @@ int sph_solver_integrate_particles(DbState& db, double dt);
 // The message of a step that left particle `index` non-finite: names the
 // first such quantity, the node id and the step.
 std::string sph_solver_non_finite_message(const DbState& db, int index, int step);
+
+// The pieces of a velocity-Verlet step, for every particle in index order.
+// Kick: a = F + I, v += half_dt a, with F the carried forces and I the
+// step's import accelerations. Drift: vhalf = v, x += dt v; returns the first
+// non-finite particle as the default update does, or -1.
+void sph_solver_verlet_kick(DbState& db, const SolverState& s, double half_dt);
+int sph_solver_verlet_drift(DbState& db, double dt);

@@ -119,3 +119,32 @@ TEST(InputTime, RunControlChecksArePrefixedAndKeepTheirCode) {
         EXPECT_EQ(r.control.dt_default, sph_default_dt) << c.line;  // nothing stored
     }
 }
+
+TEST(InputTime, IntegratorOption) {
+    TimeResult r = read_time("*VELUNOR TIME CONTROL, DT=1, TIME=1, STEPS=1");
+    ASSERT_EQ(r.status, 0) << r.message;
+    EXPECT_EQ(r.control.integrator, sph_integrator_default);
+    r = read_time("*VELUNOR TIME CONTROL, DT=1, TIME=1, STEPS=1, integrator= Verlet ");
+    ASSERT_EQ(r.status, 0) << r.message;
+    EXPECT_EQ(r.control.integrator, sph_integrator_verlet);
+    r = read_time(
+        "*VELUNOR TIME CONTROL, INTEGRATOR=VERLET, DT=1, TIME=1, STEPS=1, "
+        "INTEGRATOR=DEFAULT");
+    ASSERT_EQ(r.status, 0) << r.message;
+    EXPECT_EQ(r.control.integrator, sph_integrator_default);
+    for (const char* line : {"*VELUNOR TIME CONTROL, DT=1, TIME=1, STEPS=1, INTEGRATOR=RK4",
+                             "*VELUNOR TIME CONTROL, DT=1, TIME=1, STEPS=1, INTEGRATOR="}) {
+        r = read_time(line);
+        EXPECT_EQ(r.status, 4) << line;
+        EXPECT_EQ(r.message, "invalid VELUNOR TIME CONTROL INTEGRATOR") << line;
+        EXPECT_EQ(r.control.integrator, sph_integrator_default) << line;
+    }
+    // A later time control without the option goes back to the documented scheme.
+    auto m = fresh_model();
+    ASSERT_EQ(read_text(*m,
+                        "*NODE\n1, 0, 0, 0\n"
+                        "*VELUNOR TIME CONTROL, DT=1, TIME=1, STEPS=1, INTEGRATOR=VERLET\n"
+                        "*VELUNOR TIME CONTROL, DT=1, TIME=1, STEPS=1\n"),
+              0);
+    EXPECT_EQ(m->control.integrator, sph_integrator_default);
+}
