@@ -55,11 +55,7 @@ std::string blast_deck(const std::string& regions) {
 }
 
 std::unique_ptr<Model> built(const std::string& text) {
-    auto m = deck_test::fresh_model();
-    deck_test::TempDeck deck(text);
-    EXPECT_EQ(sph_input_read(*m, deck.path()), 0) << m->error.last_error_message;
-    EXPECT_EQ(sph_input_build_model(*m), 0) << m->error.last_error_message;
-    return m;
+    return deck_test::built_text(text);
 }
 
 // The snapshot, projection and storing as written, over all particles.

@@ -60,6 +60,16 @@ inline int read_text(Model& m, std::string_view text, std::string* path_out = nu
     return sph_input_read(m, deck.path());
 }
 
+// The model of deck `text`, read and built; a failure shows as a test failure
+// with the library's message.
+inline std::unique_ptr<Model> built_text(const std::string& text) {
+    auto m = fresh_model();
+    TempDeck deck(text);
+    EXPECT_EQ(sph_input_read(*m, deck.path()), 0) << m->error.last_error_message;
+    EXPECT_EQ(sph_input_build_model(*m), 0) << m->error.last_error_message;
+    return m;
+}
+
 // Reads `text`; expects `code` and "path:line: message" (no prefix when line is 0).
 inline void expect_read_error(std::string_view text, int code, int line, std::string_view message) {
     auto m = fresh_model();

@@ -52,11 +52,7 @@ std::string block_deck(int nx, int ny, int nz, double spacing, const std::string
 }
 
 std::unique_ptr<Model> built(const std::string& text) {
-    auto m = deck_test::fresh_model();
-    deck_test::TempDeck deck(text);
-    EXPECT_EQ(sph_input_read(*m, deck.path()), 0) << m->error.last_error_message;
-    EXPECT_EQ(sph_input_build_model(*m), 0) << m->error.last_error_message;
-    return m;
+    return deck_test::built_text(text);
 }
 
 // All-pairs reference of the reference neighbors of i, ascending.

@@ -53,11 +53,7 @@ std::string cube_deck(int n, double jitter, const char* integrator, double safet
 }
 
 std::unique_ptr<Model> built(const std::string& text) {
-    auto m = deck_test::fresh_model();
-    deck_test::TempDeck deck(text);
-    EXPECT_EQ(sph_input_read(*m, deck.path()), 0) << m->error.last_error_message;
-    EXPECT_EQ(sph_input_build_model(*m), 0) << m->error.last_error_message;
-    return m;
+    return deck_test::built_text(text);
 }
 
 // Kinetic energy plus the energy of compression, m u(rho) with
