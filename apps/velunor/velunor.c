@@ -10,6 +10,7 @@
 #include "velunor.h"
 
 #include <errno.h>
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -340,13 +341,6 @@ static int report_state_failure(int status) {
     return report(status);
 }
 
-static int load_model(const char* deck) {
-    int status = velunor_initialize();
-    if (status == 0) status = velunor_read_inp(deck);
-    if (status == 0) status = velunor_build_model();
-    return status;
-}
-
 static void format_duration(double seconds, char* out, size_t size) {
     if (!(seconds >= 0.0) || seconds > 1e9) {
         snprintf(out, size, "?");
@@ -667,6 +661,256 @@ static int start_gas_extent(double* extent) {
     return exit_ok;
 }
 
+/* What the library's log says about the shell sections of the build. The
+ * exports reach no director or area of a shell, but the build writes one line
+ * per shell section to the log that VELUNOR_LOG names when the library is
+ * initialized:
+ *   shell section ID particles N director_set A orientation B element C
+ *   cloud D area REAL name NAME
+ * (one line). `velunor info` points VELUNOR_LOG at a private temporary file
+ * for its own initialization and reads those lines back. */
+enum { max_logged_sections = 32 };
+
+typedef struct {
+    int present;
+    int particles, director_set, orientation, element, cloud;
+    char area[32];
+    char name[80];
+} ShellSectionLog;
+
+typedef struct {
+    int active;      /* the file exists */
+    int caller_file; /* the caller's VELUNOR_LOG, kept when dropped */
+    long offset;     /* where the lines of this use start */
+    int env_set;     /* VELUNOR_LOG points at a temporary file */
+    char* saved;     /* the caller's VELUNOR_LOG, NULL when it was unset */
+    char path[1024];
+    ShellSectionLog sections[max_logged_sections + 1]; /* by section id */
+} LibraryLog;
+
+/* Points VELUNOR_LOG at a new temporary file, or unsets it when none can be
+ * created, so that a VELUNOR_LOG of the caller never decides whether info
+ * works; 1 when the file exists. The caller's value is kept for restoring. */
+static int library_log_begin_private(LibraryLog* log) {
+    memset(log, 0, sizeof *log);
+#if defined(_WIN32)
+    return 0; /* no mkstemp: info goes without the shell detail */
+#else
+    const char* old = getenv("VELUNOR_LOG");
+    if (old != NULL) {
+        log->saved = malloc(strlen(old) + 1);
+        if (log->saved == NULL) return 0; /* left as it is: nothing to restore */
+        strcpy(log->saved, old);
+    }
+    log->env_set = 1;
+    const char* dir = getenv("TMPDIR");
+    if (dir == NULL || dir[0] == '\0') dir = "/tmp";
+    const int n = snprintf(log->path, sizeof log->path, "%s/velunor_info_XXXXXX", dir);
+    int fd = -1;
+    if (n > 0 && (size_t)n < sizeof log->path) fd = mkstemp(log->path);
+    if (fd >= 0) {
+        close(fd);
+        log->active = 1;
+        if (setenv("VELUNOR_LOG", log->path, 1) == 0) return 1;
+        remove(log->path);
+        log->active = 0;
+    }
+    unsetenv("VELUNOR_LOG");
+    return 0;
+#endif
+}
+
+/* Puts the caller's VELUNOR_LOG back as it was. */
+static void library_log_restore_env(LibraryLog* log) {
+#if !defined(_WIN32)
+    if (log->env_set) {
+        if (log->saved != NULL) {
+            setenv("VELUNOR_LOG", log->saved, 1);
+        } else {
+            unsetenv("VELUNOR_LOG");
+        }
+    }
+#endif
+    log->env_set = 0;
+    free(log->saved);
+    log->saved = NULL;
+}
+
+/* Gives up the log: no VELUNOR_LOG until restored, no file. */
+static void library_log_drop(LibraryLog* log) {
+#if !defined(_WIN32)
+    if (log->env_set) unsetenv("VELUNOR_LOG");
+#endif
+    if (log->active && !log->caller_file) remove(log->path);
+    log->active = 0;
+}
+
+/* Reads the shell section lines back; a line that does not parse is skipped. */
+static void library_log_read_shell_sections(LibraryLog* log) {
+    if (!log->active) return;
+    FILE* in = fopen(log->path, "rb");
+    if (in == NULL) return;
+    char line[512];
+    while (fgets(line, (int)sizeof line, in) != NULL) {
+        line[strcspn(line, "\r\n")] = '\0';
+        ShellSectionLog e;
+        memset(&e, 0, sizeof e);
+        int id = 0, name_at = -1;
+        if (sscanf(line,
+                   "shell section %d particles %d director_set %d orientation %d element %d "
+                   "cloud %d area %31s name %n",
+                   &id, &e.particles, &e.director_set, &e.orientation, &e.element, &e.cloud, e.area,
+                   &name_at) != 7 ||
+            name_at < 0 || id < 1 || id > max_logged_sections) {
+            continue;
+        }
+        snprintf(e.name, sizeof e.name, "%s", line + name_at);
+        e.present = 1;
+        log->sections[id] = e;
+    }
+    fclose(in);
+}
+
+/* The log a run reads its energy lines from: the caller's VELUNOR_LOG when
+ * one is set (its earlier lines are skipped), a private temporary file
+ * otherwise. 1 when there is a file to read. */
+static int library_log_begin_run(LibraryLog* log) {
+    const char* own = getenv("VELUNOR_LOG");
+    if (own == NULL || own[0] == '\0') return library_log_begin_private(log);
+    memset(log, 0, sizeof *log);
+    if (snprintf(log->path, sizeof log->path, "%s", own) >= (int)sizeof log->path) return 0;
+    FILE* in = fopen(log->path, "rb");
+    if (in != NULL) {
+        if (fseek(in, 0, SEEK_END) == 0) log->offset = ftell(in);
+        if (log->offset < 0) log->offset = 0;
+        fclose(in);
+    }
+    log->active = 1;
+    log->caller_file = 1;
+    return 1;
+}
+
+/* Size of the log file now; what has been written so far. */
+static long library_log_size(const LibraryLog* log) {
+    if (!log->active) return 0;
+    FILE* in = fopen(log->path, "rb");
+    if (in == NULL) return 0;
+    long size = 0;
+    if (fseek(in, 0, SEEK_END) == 0) size = ftell(in);
+    fclose(in);
+    return size < 0 ? 0 : size;
+}
+
+/* The energy of the particles by phase as the library logs it after a
+ * build, a restart read or write and every run call:
+ *   energy step N time T water N K I gas N K I explosive N K I solid N K I
+ *   shell N K I potential P external_work 0|1
+ * (N particles, K kinetic and I internal energy of each phase, P the
+ * potential of the body forces). */
+enum { energy_phases = 5 };
+
+typedef struct {
+    int present;
+    int step;
+    double time;
+    int particles[energy_phases];
+    double kinetic[energy_phases], internal[energy_phases];
+    double potential;
+    int external_work;
+} EnergyLine;
+
+static int parse_energy_line(const char* line, EnergyLine* e) {
+    memset(e, 0, sizeof *e);
+    int n = 0;
+    if (sscanf(line, "energy step %d time %lf%n", &e->step, &e->time, &n) != 2) return 0;
+    const char* p = line + n;
+    static const char* const names[energy_phases] = {"water", "gas", "explosive", "solid", "shell"};
+    for (int k = 0; k < energy_phases; ++k) {
+        char name[16];
+        if (sscanf(p, " %15s %d %lf %lf%n", name, &e->particles[k], &e->kinetic[k], &e->internal[k],
+                   &n) != 4 ||
+            strcmp(name, names[k]) != 0) {
+            return 0;
+        }
+        p += n;
+    }
+    if (sscanf(p, " potential %lf external_work %d", &e->potential, &e->external_work) != 2) {
+        return 0;
+    }
+    e->present = 1;
+    return 1;
+}
+
+/* The last energy line written before `split` (the start of the stepping)
+ * into `start`, the last one written at or after it into `end`. */
+static void read_energy_lines(const LibraryLog* log, long split, EnergyLine* start,
+                              EnergyLine* end) {
+    memset(start, 0, sizeof *start);
+    memset(end, 0, sizeof *end);
+    if (!log->active) return;
+    FILE* in = fopen(log->path, "rb");
+    if (in == NULL) return;
+    if (fseek(in, log->offset, SEEK_SET) != 0) {
+        fclose(in);
+        return;
+    }
+    char line[1024];
+    long at = log->offset;
+    while (fgets(line, (int)sizeof line, in) != NULL) {
+        const long next = ftell(in);
+        EnergyLine e;
+        if (parse_energy_line(line, &e)) *(at < split ? start : end) = e;
+        at = next;
+    }
+    fclose(in);
+}
+
+static double energy_total(const EnergyLine* e) {
+    double sum = e->potential;
+    for (int k = 0; k < energy_phases; ++k) sum += e->kinetic[k] + e->internal[k];
+    return sum;
+}
+
+/* The share of growth of the total energy beyond which a run without
+ * external work is reported: an undamped model stepped stably by either
+ * scheme stays well inside it over its run. */
+static const double energy_growth_warning = 0.01;
+
+/* Kinetic and internal energy of each phase at the start and the end, the
+ * total, and a warning when a run without external work gained energy: the
+ * step is then too large for the scheme, or the model is unstable. The
+ * measure of growth is the kinetic and internal energy present (the
+ * potential of a body force depends on where the origin is). */
+static void print_energy(const EnergyLine* start, const EnergyLine* end) {
+    if (!start->present || !end->present) return;
+    static const char* const names[energy_phases] = {"water", "gas", "explosive", "solid", "shell"};
+    printf("energy (J)       kinetic start -> end            internal start -> end\n");
+    double scale = 0.0;
+    for (int k = 0; k < energy_phases; ++k) {
+        if (start->particles[k] == 0 && end->particles[k] == 0) continue;
+        printf("  %-14s %.6e -> %.6e   %.6e -> %.6e\n", names[k], start->kinetic[k],
+               end->kinetic[k], start->internal[k], end->internal[k]);
+        const double a = start->kinetic[k] + fabs(start->internal[k]);
+        const double b = end->kinetic[k] + fabs(end->internal[k]);
+        scale += a > b ? a : b;
+    }
+    if (start->potential != 0.0 || end->potential != 0.0) {
+        printf("  %-14s %.6e -> %.6e\n", "body forces", start->potential, end->potential);
+    }
+    const double gain = energy_total(end) - energy_total(start);
+    printf("  %-14s %.6e -> %.6e", "total", energy_total(start), energy_total(end));
+    if (scale > 0.0) printf(" (%+.3f %% of the energy present)", 100.0 * gain / scale);
+    printf("\n");
+    if (!start->external_work && !end->external_work && scale > 0.0 &&
+        gain > energy_growth_warning * scale) {
+        printf(
+            "warning: the total energy grew by %.3g %% in a run without external work (more "
+            "than %.0f %%): the steps are too large for the scheme; try a smaller SAFETY or "
+            "INTEGRATOR=VERLET on *VELUNOR TIME CONTROL\n",
+            100.0 * gain / scale, 100.0 * energy_growth_warning);
+    }
+}
+
 typedef struct {
     const char* deck;
     const char* output; /* NULL: no step output from the host */
@@ -826,8 +1070,17 @@ static char* restart_path(const char* output) {
     return path;
 }
 
-static int run_model(const RunOptions* o, const char* restart) {
-    int status = load_model(o->deck);
+static int run_model(const RunOptions* o, const char* restart, LibraryLog* log) {
+    const int logging = library_log_begin_run(log);
+    int status = velunor_initialize();
+    if (status != 0 && logging && !log->caller_file) {
+        /* No private log after all: run without the energy lines. */
+        library_log_drop(log);
+        status = velunor_initialize();
+    }
+    library_log_restore_env(log);
+    if (status == 0) status = velunor_read_inp(o->deck);
+    if (status == 0) status = velunor_build_model();
     /* The restart file replaces the deck's running state but not its end
      * time, step size or step limit. */
     if (status == 0 && o->resume != NULL) status = velunor_read_restart(o->resume);
@@ -869,6 +1122,7 @@ static int run_model(const RunOptions* o, const char* restart) {
         if (status != 0) return report(status);
     }
     r.start = wall_seconds();
+    const long stepping_starts = library_log_size(log);
     int written = -1;
     if (o->restart_every > 0 && step_to_end(&r, o->restart_every, restart, &written) != exit_ok) {
         return exit_failure;
@@ -896,7 +1150,11 @@ static int run_model(const RunOptions* o, const char* restart) {
                                 .output = o->output,
                                 .resumed = o->resume != NULL,
                                 .restart = restart};
-    return print_summary(&summary);
+    if (print_summary(&summary) != exit_ok) return exit_failure;
+    EnergyLine start, end;
+    read_energy_lines(log, stepping_starts, &start, &end);
+    print_energy(&start, &end);
+    return exit_ok;
 }
 
 static int cmd_run(const RunOptions* o) {
@@ -908,7 +1166,10 @@ static int cmd_run(const RunOptions* o) {
             return exit_failure;
         }
     }
-    const int code = run_model(o, restart);
+    LibraryLog log;
+    const int code = run_model(o, restart, &log);
+    library_log_restore_env(&log);
+    library_log_drop(&log);
     free(restart);
     velunor_finalize();
     return code;
@@ -944,119 +1205,11 @@ static void print_id_counts(const char* title, const char* label, const int* ids
     free(counts);
 }
 
-/* What the library's log says about the shell sections of the build. The
- * exports reach no director or area of a shell, but the build writes one line
- * per shell section to the log that VELUNOR_LOG names when the library is
- * initialized:
- *   shell section ID particles N director_set A orientation B element C
- *   cloud D area REAL name NAME
- * (one line). `velunor info` points VELUNOR_LOG at a private temporary file
- * for its own initialization and reads those lines back. */
-enum { max_logged_sections = 32 };
-
-typedef struct {
-    int present;
-    int particles, director_set, orientation, element, cloud;
-    char area[32];
-    char name[80];
-} ShellSectionLog;
-
-typedef struct {
-    int active;  /* the temporary file exists */
-    int env_set; /* VELUNOR_LOG points at it */
-    char* saved; /* the caller's VELUNOR_LOG, NULL when it was unset */
-    char path[1024];
-    ShellSectionLog sections[max_logged_sections + 1]; /* by section id */
-} ShellLog;
-
-/* Points VELUNOR_LOG at a new temporary file, or unsets it when none can be
- * created, so that a VELUNOR_LOG of the caller never decides whether info
- * works; 1 when the file exists. The caller's value is kept for restoring. */
-static int shell_log_begin(ShellLog* log) {
-    memset(log, 0, sizeof *log);
-#if defined(_WIN32)
-    return 0; /* no mkstemp: info goes without the shell detail */
-#else
-    const char* old = getenv("VELUNOR_LOG");
-    if (old != NULL) {
-        log->saved = malloc(strlen(old) + 1);
-        if (log->saved == NULL) return 0; /* left as it is: nothing to restore */
-        strcpy(log->saved, old);
-    }
-    log->env_set = 1;
-    const char* dir = getenv("TMPDIR");
-    if (dir == NULL || dir[0] == '\0') dir = "/tmp";
-    const int n = snprintf(log->path, sizeof log->path, "%s/velunor_info_XXXXXX", dir);
-    int fd = -1;
-    if (n > 0 && (size_t)n < sizeof log->path) fd = mkstemp(log->path);
-    if (fd >= 0) {
-        close(fd);
-        log->active = 1;
-        if (setenv("VELUNOR_LOG", log->path, 1) == 0) return 1;
-        remove(log->path);
-        log->active = 0;
-    }
-    unsetenv("VELUNOR_LOG");
-    return 0;
-#endif
-}
-
-/* Puts the caller's VELUNOR_LOG back as it was. */
-static void shell_log_restore_env(ShellLog* log) {
-#if !defined(_WIN32)
-    if (log->env_set) {
-        if (log->saved != NULL) {
-            setenv("VELUNOR_LOG", log->saved, 1);
-        } else {
-            unsetenv("VELUNOR_LOG");
-        }
-    }
-#endif
-    log->env_set = 0;
-    free(log->saved);
-    log->saved = NULL;
-}
-
-/* Gives up the log: no VELUNOR_LOG until restored, no file. */
-static void shell_log_drop(ShellLog* log) {
-#if !defined(_WIN32)
-    if (log->env_set) unsetenv("VELUNOR_LOG");
-#endif
-    if (log->active) remove(log->path);
-    log->active = 0;
-}
-
-/* Reads the shell section lines back; a line that does not parse is skipped. */
-static void shell_log_read(ShellLog* log) {
-    if (!log->active) return;
-    FILE* in = fopen(log->path, "rb");
-    if (in == NULL) return;
-    char line[512];
-    while (fgets(line, (int)sizeof line, in) != NULL) {
-        line[strcspn(line, "\r\n")] = '\0';
-        ShellSectionLog e;
-        memset(&e, 0, sizeof e);
-        int id = 0, name_at = -1;
-        if (sscanf(line,
-                   "shell section %d particles %d director_set %d orientation %d element %d "
-                   "cloud %d area %31s name %n",
-                   &id, &e.particles, &e.director_set, &e.orientation, &e.element, &e.cloud, e.area,
-                   &name_at) != 7 ||
-            name_at < 0 || id < 1 || id > max_logged_sections) {
-            continue;
-        }
-        snprintf(e.name, sizeof e.name, "%s", line + name_at);
-        e.present = 1;
-        log->sections[id] = e;
-    }
-    fclose(in);
-}
-
 /* Shell sections and their shell particles (failed ones included), from the
  * particle state, with the name, director sources and total reference area
  * of each section the log describes. The director sources and the area cover
  * the active shell particles the build set up. */
-static void print_shell_sections(const ParticleState* s, const ShellLog* log) {
+static void print_shell_sections(const ParticleState* s, const LibraryLog* log) {
     int shells = 0, max_id = 0;
     for (int i = 0; i < s->count; ++i) {
         if (s->phase[i] == VELUNOR_PHASE_SHELL || s->phase[i] == VELUNOR_PHASE_SHELL_FAILED) {
@@ -1124,20 +1277,20 @@ static void print_coupling_regions(void) {
     }
 }
 
-static int describe_model(const char* deck, ShellLog* log) {
-    const int logging = shell_log_begin(log);
+static int describe_model(const char* deck, LibraryLog* log) {
+    const int logging = library_log_begin_private(log);
     int status = velunor_initialize();
     if (status != 0 && logging) {
         /* The library could not open the log after all: describe the model
          * without the shell detail. */
-        shell_log_drop(log);
+        library_log_drop(log);
         status = velunor_initialize();
     }
-    shell_log_restore_env(log);
+    library_log_restore_env(log);
     if (status == 0) status = velunor_read_inp(deck);
     if (status == 0) status = velunor_build_model();
     if (status != 0) return report(status);
-    shell_log_read(log);
+    library_log_read_shell_sections(log);
     ParticleState s;
     status = read_state(&s);
     if (status != 0) return report_state_failure(status);
@@ -1245,10 +1398,10 @@ static int describe_restart(const char* path, const char* tag) {
 static int cmd_info(const char* path) {
     char tag[80];
     if (restart_header_tag(path, tag, sizeof tag)) return describe_restart(path, tag);
-    ShellLog log;
+    LibraryLog log;
     const int code = describe_model(path, &log);
-    shell_log_restore_env(&log);
-    shell_log_drop(&log);
+    library_log_restore_env(&log);
+    library_log_drop(&log);
     return code;
 }
 

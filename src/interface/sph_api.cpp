@@ -9,6 +9,7 @@
 #include "core/sph_model.hpp"
 #include "output/sph_output_csv.hpp"
 #include "restart/sph_restart.hpp"
+#include "solver/sph_energy.hpp"
 #include "solver/sph_solver_explicit.hpp"
 
 Model& sph_api_model() {
@@ -173,6 +174,7 @@ int sph_build_model(Model& m) {
     // Imports sent before the build belong to no step of the built model.
     if (const int ierr = sph_coupling_clear_imports(m)) return ierr;
     sph_api_state_set_model_built(m.api, true);
+    sph_energy_log(m);
     return sph_success;
 }
 
@@ -199,7 +201,9 @@ int sph_advance_explicit(Model& m, double dt) {
 
 int sph_run_explicit(Model& m) {
     if (const int ierr = require_built_model(m)) return ierr;
-    return sph_solver_run_explicit(m);
+    const int ierr = sph_solver_run_explicit(m);
+    sph_energy_log(m);
+    return ierr;
 }
 
 int sph_get_current_time(Model& m, double& time, int& step) {
@@ -287,7 +291,9 @@ int sph_write_vtu(Model& m, std::string_view filename) {
 
 int sph_write_restart(Model& m, std::string_view filename) {
     if (const int ierr = sph_api_require_initialized(m)) return ierr;
-    return sph_restart_write(m, filename);
+    const int ierr = sph_restart_write(m, filename);
+    if (ierr == sph_success) sph_energy_log(m);
+    return ierr;
 }
 
 // What a restart read starts from: the running library's settings that the
@@ -356,6 +362,7 @@ int sph_read_restart(Model& m, std::string_view filename) {
     sph_blast_invalidate_masks(m.blast);
     sph_output_reset_pvd(m.pvd);  // the collection lists the steps after the read
     sph_api_state_set_model_built(m.api, true);
+    sph_energy_log(m);
     return sph_success;
 }
 

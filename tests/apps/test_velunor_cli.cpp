@@ -622,7 +622,7 @@ TEST_F(Cli, MixedModelReportsGasApartFromWater) {
 }
 
 // Models without explosive or solid particles print exactly the lines they
-// printed before those reports existed.
+// printed before those reports existed, and the energy of their phases.
 TEST_F(Cli, WaterAndGasModelsPrintOnlyTheirOwnLines) {
     Result r = run("run '" + short_example("6.0E-6", 20).string() + "'");
     ASSERT_EQ(r.code, 0) << r.err;
@@ -630,7 +630,9 @@ TEST_F(Cli, WaterAndGasModelsPrintOnlyTheirOwnLines) {
     EXPECT_FALSE(has_gas_line(r.out)) << r.out;
     const std::vector<std::string> run_labels{
         "steps            ", "simulated time   ", "wall time        ", "particles        ",
-        "water mass       ", "water momentum   ", "pressure range   ", "density range    "};
+        "water mass       ", "water momentum   ", "pressure range   ", "density range    ",
+        // The energy of the water; the documented scheme gains some.
+        "energy (J)       ", "  water          ", "  total          ", "warning: the tota"};
     EXPECT_EQ(labels_of(r.out), run_labels) << r.out;
     r = run("info '" + std::string(VELUNOR_SOURCE_DIR) + "/examples/water_release.inp'");
     ASSERT_EQ(r.code, 0) << r.err;
@@ -1264,6 +1266,103 @@ TEST_F(Cli, RestartOptionFailures) {
     r = run("--help");
     EXPECT_NE(r.out.find("--restart-every N"), std::string::npos);
     EXPECT_NE(r.out.find("--resume FILE"), std::string::npos);
+}
+
+// Kinetic and Tait compression energy of the water of the bundled example
+// (every particle of mass 0.001), from the particle state the library
+// exports after running `deck` to its end as the host does.
+static std::array<double, 2> example_water_energy(const std::string& deck) {
+    EXPECT_EQ(velunor_initialize(), 0);
+    EXPECT_EQ(velunor_read_inp(deck.c_str()), 0);
+    EXPECT_EQ(velunor_build_model(), 0);
+    for (int step = -1;;) {
+        EXPECT_EQ(velunor_run_explicit(), 0);
+        double time = 0.0;
+        int now = 0;
+        EXPECT_EQ(velunor_get_current_time(&time, &now), 0);
+        if (now == step) break;
+        step = now;
+    }
+    int n = 0;
+    EXPECT_EQ(velunor_get_particle_count(&n), 0);
+    const std::size_t size = static_cast<std::size_t>(n);
+    std::vector<int> ids(size), phase(size), status(size), material(size), section(size);
+    std::vector<double> x(3 * size), vel(3 * size), a(3 * size), rho(size), p(size), e(size),
+        t(size), h(size);
+    int count = 0;
+    EXPECT_EQ(
+        velunor_get_particle_state(n, ids.data(), phase.data(), status.data(), material.data(),
+                                   section.data(), x.data(), vel.data(), a.data(), rho.data(),
+                                   p.data(), e.data(), t.data(), h.data(), &count),
+        0);
+    EXPECT_EQ(velunor_finalize(), 0);
+    // p = 1e6 + B ((rho/1000)^7 - 1): u = integral of p / rho^2 from 1000.
+    const double b = 1000.0 * 1480.0 * 1480.0 / 7.0;
+    const auto u = [&](double r) {
+        return b * std::pow(r, 6.0) / (6.0 * std::pow(1000.0, 7.0)) + (b - 1e6) / r;
+    };
+    std::array<double, 2> energy{};
+    for (std::size_t i = 0; i < size; ++i) {
+        const double* v = &vel[3 * i];
+        energy[0] += 0.5 * 0.001 * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        energy[1] += 0.001 * (u(rho[i]) - u(1000.0));
+    }
+    return energy;
+}
+
+TEST_F(Cli, RunReportsTheEnergyOfEachPhaseAndWarnsWhenItGrowsWithoutExternalWork) {
+    // The bundled example steps with the documented scheme, whose undamped
+    // sound modes grow: at its shipped end the water holds more kinetic
+    // energy than its expansion released.
+    const std::string deck = (fs::path(VELUNOR_SOURCE_DIR) / "examples/water_release.inp").string();
+    const Result r = run("run '" + deck + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<double> water = numbers_of(r.out, "  water ");
+    ASSERT_EQ(water.size(), 4u) << r.out;
+    const std::array<double, 2> end = example_water_energy(deck);
+    EXPECT_EQ(water[0], 0.0);  // at rest and at its reference density
+    EXPECT_EQ(water[2], 0.0);
+    EXPECT_NEAR(water[1], end[0], 1e-6 * end[0]);
+    EXPECT_NEAR(water[3], end[1], 1e-6 * std::abs(end[1]) + 1e-12);
+    const std::vector<double> total = numbers_of(r.out, "  total ");
+    ASSERT_EQ(total.size(), 2u) << r.out;
+    EXPECT_NEAR(total[1], end[0] + end[1], 1e-6 * end[0]);
+    // The gain as a share of the kinetic and internal energy present.
+    const double scale = end[0] + std::abs(end[1]);
+    const std::vector<double> gain = numbers_of(r.out, "warning: the total energy grew by ");
+    ASSERT_GE(gain.size(), 1u) << r.out;
+    EXPECT_NEAR(gain[0], 100.0 * (end[0] + end[1]) / scale, 0.05) << r.out;
+    EXPECT_NE(r.out.find("INTEGRATOR=VERLET"), std::string::npos);
+
+    // The velocity-Verlet scheme loses energy to the artificial viscosity.
+    std::string text = read_text(deck);
+    text.replace(text.find("SAFETY=0.25"), 11, "SAFETY=0.25, INTEGRATOR=VERLET");
+    const Result verlet = run("run '" + write("verlet.inp", text).string() + "'");
+    ASSERT_EQ(verlet.code, 0) << verlet.err;
+    const std::vector<double> verlet_total = numbers_of(verlet.out, "  total ");
+    ASSERT_EQ(verlet_total.size(), 2u) << verlet.out;
+    EXPECT_LT(verlet_total[1], 0.0);
+    EXPECT_EQ(verlet.out.find("warning:"), std::string::npos) << verlet.out;
+}
+
+TEST_F(Cli, EnergyLinesGoToTheCallersLogWithoutLosingItsContents) {
+    const fs::path log = dir_ / "own.log";
+    std::ofstream(log, std::ios::binary) << "earlier line\r\n";
+    // Energy lines of an earlier run in the log are not this run's start.
+    std::ofstream(log, std::ios::binary | std::ios::app)
+        << "energy step 0 time 0 water 1 5 5 gas 0 0 0 explosive 0 0 0 solid 0 0 0 shell 0 0 0 "
+           "potential 0 external_work 0\r\n";
+    const fs::path deck = short_example("4.0E-6", 2);
+    const Result r = run("run '" + deck.string() + "'", "VELUNOR_LOG='" + log.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<double> water = numbers_of(r.out, "  water ");
+    ASSERT_EQ(water.size(), 4u) << r.out;
+    EXPECT_EQ(water[0], 0.0);
+    EXPECT_GT(water[1], 0.0);
+    const std::string text = read_text(log);
+    EXPECT_EQ(text.rfind("earlier line\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("energy step 0 time 0.0000000000000000E+00 water 4096 "), std::string::npos);
+    EXPECT_NE(text.find("energy step 3 "), std::string::npos) << text;
 }
 
 #endif  // VELUNOR_CLI

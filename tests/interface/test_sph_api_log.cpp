@@ -216,7 +216,9 @@ TEST_F(ApiLog, ShellBuildWritesOneLinePerShellSection) {
     ASSERT_NEAR(quad_area, std::sqrt(21.0) / 2.0, 1e-15);
 
     const std::vector<std::string> lines = lines_of(read_all(path));
-    ASSERT_EQ(lines.size(), 4u) << read_all(path);
+    // One line per shell section, then the energy of the built model.
+    ASSERT_EQ(lines.size(), 5u) << read_all(path);
+    EXPECT_EQ(lines[4].rfind("energy step 0 time 0.0000000000000000E+00 water 0 ", 0), 0u);
     // The director set keeps node 1 from the element normal but not from its
     // element share.
     expect_section_line(
@@ -245,24 +247,26 @@ TEST_F(ApiLog, ShellBuildWritesOneLinePerShellSection) {
         EXPECT_EQ(sph_build_model(*m), 4);
         EXPECT_EQ(m->error.last_error_message, "Shell section references unknown orientation");
     }
-    EXPECT_EQ(lines_of(read_all(path)).size(), 4u);
+    EXPECT_EQ(lines_of(read_all(path)).size(), 5u);
     ASSERT_EQ(read_and_build(*m, four_section_deck()), 0);
     const std::vector<std::string> again = lines_of(read_all(path));
-    ASSERT_EQ(again.size(), 8u);
-    for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(again[4 + k], lines[k]);
+    ASSERT_EQ(again.size(), 10u);
+    for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(again[5 + k], lines[k]);
 
     // Finalization closes the log; a new initialization appends to the file.
     EXPECT_EQ(sph_finalize(*m), 0);
     EXPECT_FALSE(m->log.sph_log_is_open);
     ASSERT_EQ(sph_initialize(*m), 0);
     ASSERT_EQ(read_and_build(*m, four_section_deck()), 0);
-    EXPECT_EQ(lines_of(read_all(path)).size(), 12u);
+    EXPECT_EQ(lines_of(read_all(path)).size(), 15u);
     EXPECT_EQ(sph_finalize(*m), 0);
 
     // A model without shells writes no shell line.
     ASSERT_EQ(sph_initialize(*m), 0);
     ASSERT_EQ(read_and_build(*m, std::string(deck_test::water_deck)), 0);
-    EXPECT_EQ(lines_of(read_all(path)).size(), 12u);
+    const std::vector<std::string> last = lines_of(read_all(path));
+    ASSERT_EQ(last.size(), 16u);  // its energy line only
+    EXPECT_EQ(last[15].rfind("energy step 0 ", 0), 0u);
     EXPECT_EQ(sph_finalize(*m), 0);
 }
 
@@ -298,7 +302,7 @@ TEST_F(ApiLog, UnopenableLogFailsInitializationAndARetryWorks) {
     EXPECT_EQ(last_error_message(), "OK");
     ASSERT_EQ(velunor_read_inp(deck.path().c_str()), 0);
     ASSERT_EQ(velunor_build_model(), 0);
-    EXPECT_EQ(lines_of(read_all(good)).size(), 4u);
+    EXPECT_EQ(lines_of(read_all(good)).size(), 5u);  // four shell sections and the energy
     EXPECT_EQ(velunor_finalize(), 0);
     EXPECT_FALSE(sph_api_model().log.sph_log_is_open);
 }
