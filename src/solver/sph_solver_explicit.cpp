@@ -107,27 +107,10 @@ std::string sph_solver_non_finite_message(const DbState& db, int index, int step
 
 namespace {
 
-// The phase forces of the current state: neighbors, pressures, the blast
-// loads at `time`, the water and gas density rates and accelerations, the
-// solid accelerations and the blast loads added on. The first failing call
-// ends it with its status.
-int compute_phase_forces(Model& m, double time) {
-    DbState& db = m.db;
-    // Water, gas and solid set the acceleration of their active particles
-    // afresh; every other particle (boundary, shell, failed or inactive ones,
-    // and solids the solid phase leaves alone) would otherwise carry its last
-    // acceleration into this step and have blast loads and coupling imports
-    // pile up on it. Clearing all of them first changes nothing for the ones a
-    // phase sets.
-    for (int i = 0; i < db.npart; ++i) db.a[i] = Vec3{};
-
-    // The phases join in this order.
-    if (const int st = sph_blast_load_clear(m); st != 0) return st;
-    if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
-    if (const int st = sph_water_update_pressure(m); st != 0) return st;
-    if (const int st = sph_gas_update_pressure(m); st != 0) return st;
-    if (const int st = sph_blast_load_compute_at(m, time); st != 0) return st;
-
+// The water and gas density rates and accelerations of the current state
+// (pressures given). The fused pair passes give the plain operations' results
+// bit for bit, so they also serve where only the rates are wanted.
+int compute_fluid_rates_and_accelerations(Model& m) {
     // Water density rate; the acceleration comes with it when the fused pair
     // pass can take it (nothing between here and the water acceleration reads
     // or writes what that pass does: the gas passes touch only gas particles'
@@ -152,6 +135,31 @@ int compute_phase_forces(Model& m, double time) {
     } else if (const int st = sph_gas_compute_acceleration(m); st != 0) {
         return st;
     }
+    return sph_success;
+}
+
+// The phase forces of the current state: neighbors, pressures, the blast
+// loads at `time`, the water and gas density rates and accelerations, the
+// solid accelerations and the blast loads added on. The first failing call
+// ends it with its status.
+int compute_phase_forces(Model& m, double time) {
+    DbState& db = m.db;
+    // Water, gas and solid set the acceleration of their active particles
+    // afresh; every other particle (boundary, shell, failed or inactive ones,
+    // and solids the solid phase leaves alone) would otherwise carry its last
+    // acceleration into this step and have blast loads and coupling imports
+    // pile up on it. Clearing all of them first changes nothing for the ones a
+    // phase sets.
+    for (int i = 0; i < db.npart; ++i) db.a[i] = Vec3{};
+
+    // The phases join in this order.
+    if (const int st = sph_blast_load_clear(m); st != 0) return st;
+    if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
+    if (const int st = sph_water_update_pressure(m); st != 0) return st;
+    if (const int st = sph_gas_update_pressure(m); st != 0) return st;
+    if (const int st = sph_blast_load_compute_at(m, time); st != 0) return st;
+
+    if (const int st = compute_fluid_rates_and_accelerations(m); st != 0) return st;
     if (const int st = sph_solid_compute_acceleration(m); st != 0) return st;
     return sph_blast_load_apply_to_acceleration(m);
 }
@@ -219,10 +227,6 @@ int collect_import_accelerations(Model& m, double dt) {
     return st;
 }
 
-int compute_density_rates(Model& m) {
-    if (const int st = sph_water_compute_density_rate(m); st != 0) return st;
-    return sph_gas_compute_density_rate(m);
-}
 
 // The forces of the velocity-Verlet scheme at the current positions. With
 // `start_rate` (the density rate at the start positions and the half-step
@@ -234,7 +238,8 @@ int compute_verlet_forces(Model& m, double time, double dt, const std::vector<do
     if (const int st = sph_blast_load_clear(m); st != 0) return st;
     if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
     if (start_rate != nullptr) {
-        if (const int st = compute_density_rates(m); st != 0) return st;
+        // Only the rates count here: the accelerations follow the new pressures.
+        if (const int st = compute_fluid_rates_and_accelerations(m); st != 0) return st;
         const double half_dt = 0.5 * dt;
         const double* before = start_rate->data();
         for (int i = 0; i < db.npart; ++i) db.rho[i] += half_dt * (before[i] + db.drho_dt[i]);
@@ -242,8 +247,8 @@ int compute_verlet_forces(Model& m, double time, double dt, const std::vector<do
     if (const int st = sph_water_update_pressure(m); st != 0) return st;
     if (const int st = sph_gas_update_pressure(m); st != 0) return st;
     if (const int st = sph_blast_load_compute_at(m, time); st != 0) return st;
-    if (const int st = sph_water_compute_acceleration(m); st != 0) return st;
-    if (const int st = sph_gas_compute_acceleration(m); st != 0) return st;
+    // The density rates of this pass are not used: the density has moved on.
+    if (const int st = compute_fluid_rates_and_accelerations(m); st != 0) return st;
     if (const int st = sph_solid_compute_acceleration(m); st != 0) return st;
     return sph_blast_load_apply_to_acceleration(m);
 }
@@ -271,8 +276,9 @@ int advance_particles_verlet(Model& m, double dt) {
     // Nothing below may reuse the carried forces until the step is complete.
     s.verlet_forces_ready = false;
     sph_solver_verlet_kick(db, s, 0.5 * dt);
-    // The neighbors are those of the start positions.
-    if (const int st = compute_density_rates(m); st != 0) return st;
+    // The neighbors are those of the start positions. The pass also gives
+    // accelerations, which the forces at the new positions replace.
+    if (const int st = compute_fluid_rates_and_accelerations(m); st != 0) return st;
     s.verlet_density_rate = db.drho_dt;
     if (const int bad = sph_solver_verlet_drift(db, dt); bad >= 0) {
         return non_finite_failure(m, bad);
