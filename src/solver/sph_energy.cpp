@@ -31,6 +31,12 @@ bool any_nonzero(const std::vector<double>& values) {
 
 bool external_work_possible(const Model& m) {
     if (!m.explosive.slots.empty()) return true;
+    // The gas keeps each particle's specific internal energy as it expands or
+    // is compressed (its energy has no work term), so it takes in or gives off
+    // heat: the particles' own forces alone do not keep the budget.
+    for (int i = 0; i < m.db.npart; ++i) {
+        if (sph_gas_is_active_particle(m.db, i)) return true;
+    }
     for (const BlastRegion& r : m.blast.regions) {
         if (r.blast_region_enabled) return true;
     }

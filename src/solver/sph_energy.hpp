@@ -20,6 +20,7 @@ struct EnergyBudget {
     std::array<PhaseEnergy, 5> phases{};
     double potential = 0.0;  // -sum m b.x of the body forces b
     // Work can enter from outside the particles' own forces: a burn, gas
+    // (which holds its specific internal energy, so exchanges heat), gas
     // sources, blast loads, or coupling loads and motion.
     bool external_work = false;
 

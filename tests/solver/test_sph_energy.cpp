@@ -126,6 +126,16 @@ TEST(Energy, BurningChargeCountsGasExplosiveAndSolidAndHasExternalWork) {
     EXPECT_EQ(sph_finalize(*m), 0);
 }
 
+TEST(Energy, GasCountsAsExternalWorkForItHoldsItsSpecificInternalEnergy) {
+    auto m = deck_test::built_text(example("gas_expansion.inp"));
+    EXPECT_GT(sph_energy_budget(*m).phases[1].particles, 0);
+    EXPECT_TRUE(sph_energy_budget(*m).external_work);
+    for (int i = 0; i < m->db.npart; ++i) {
+        if (m->db.particle_phase[i] == sph_phase_gas) m->db.particle_status[i] = sph_status_failed;
+    }
+    EXPECT_FALSE(sph_energy_budget(*m).external_work);  // no active gas left
+}
+
 TEST(Energy, LoggedAfterTheBuildEveryRunCallAndRestartWrites) {
     const fs::path dir = deck_test::temp_dir();
     const fs::path log = dir / "energy_log.txt";
