@@ -70,7 +70,7 @@ RestartWriter& RestartWriter::put(double value) {
         std::memcpy(p, form.data(), form.size());
         p += form.size();
     } else {
-        p = std::to_chars(p, p + value_width, value, std::chars_format::general, 17).ptr;
+        p = sph_format_real_g17(p, value);
     }
     file_.commit(p);
     return *this;
