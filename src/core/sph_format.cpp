@@ -5,16 +5,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/sph_pow10.hpp"
+
 namespace {
 
-struct Pow10Entry {
-    std::uint64_t high;
-    std::uint64_t low;
-    int b;
-};
-
-#include "core/sph_format_pow10.inc"
-
+using sph_pow10::sph_pow10_max;
+using sph_pow10::sph_pow10_min;
 using u128 = unsigned __int128;
 
 constexpr std::uint64_t pow10_16 = 10000000000000000ull;
@@ -46,7 +42,7 @@ inline void write8(char* out, std::uint32_t v) {
 // table mantissa is truncated, so the result is low by less than 2^-67 and
 // the dropped fraction bits add less than 2^-64.
 std::uint64_t scale(std::uint64_t m, int q, int k, std::uint64_t& frac) {
-    const Pow10Entry& p = sph_pow10_table[k - sph_pow10_min];
+    const sph_pow10::Pow10Entry& p = sph_pow10::entry(k);
     const u128 lo = static_cast<u128>(m) * p.low;
     const u128 hi = static_cast<u128>(m) * p.high;
     const u128 mid = (lo >> 64) + static_cast<std::uint64_t>(hi);

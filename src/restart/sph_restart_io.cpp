@@ -158,39 +158,6 @@ bool plain_number_start(const char* p, const char* end, bool real) {
     return p < end && (is_digit(*p) || (real && *p == '.'));
 }
 
-// A value of at most 15 digits with an optional point and no exponent
-// ("0", "-1", "1.3", "1000"), the most common values of a file: the digits
-// n and the digits after the point k give n / 10^k, where n < 2^53 and 10^k
-// (k <= 15) are exact doubles, so the one division is the correctly rounded
-// value from_chars gives. On success `p` moves past the value.
-bool short_decimal(const char*& p, const char* end, double& value) {
-    static constexpr double pow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const char* q = p;
-    const bool negative = *q == '-';
-    if (negative) ++q;
-    std::uint64_t n = 0;
-    int digits = 0;
-    int after_point = -1;  // digits after the point; -1 without one
-    for (; q < end; ++q) {
-        if (is_digit(*q)) {
-            if (++digits > 15) return false;
-            n = n * 10 + static_cast<std::uint64_t>(*q - '0');
-            if (after_point >= 0) ++after_point;
-        } else if (*q == '.' && after_point < 0) {
-            after_point = 0;
-        } else {
-            break;
-        }
-    }
-    if (digits == 0 || (q < end && !ends_value(*q))) return false;
-    const double magnitude =
-        after_point > 0 ? static_cast<double>(n) / pow10[after_point] : static_cast<double>(n);
-    value = negative ? -magnitude : magnitude;
-    p = q;
-    return true;
-}
-
 }  // namespace
 
 std::string_view RestartRecord::take() {
@@ -216,17 +183,20 @@ std::size_t RestartRecord::remaining() const {
 
 bool RestartRecord::get(double& value) {
     if (failed_) return false;
-    // A plain number that from_chars reads up to the value's end is the
-    // value the general path gives: both convert the same text with it.
+    // A plain number read up to the value's end, by the fast reader or by
+    // from_chars, is the value the general path gives: each is the correctly
+    // rounded value of the same text.
     next_ = skip_separators(line_, next_);
     const char* p = line_.data() + next_;
     const char* end = line_.data() + line_.size();
     if (plain_number_start(p, end, true)) {
-        if (short_decimal(p, end, value)) {
-            next_ = static_cast<std::size_t>(p - line_.data());
+        double parsed = 0.0;
+        if (const char* q = sph_number_parse_plain_real(p, end, parsed);
+            q != nullptr && (q == end || ends_value(*q))) {
+            value = parsed;
+            next_ = static_cast<std::size_t>(q - line_.data());
             return true;
         }
-        double parsed = 0.0;
         const auto [ptr, ec] = std::from_chars(p, end, parsed, std::chars_format::general);
         if (ec == std::errc() && (ptr == end || ends_value(*ptr))) {
             value = parsed;
