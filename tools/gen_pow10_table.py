@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Generates src/core/sph_format_pow10.inc: 128-bit truncated mantissas of the
-powers of ten used by the real-number formatter.
+powers of ten used by the real-number formatter and the number reader.
 
 For every k in [K_MIN, K_MAX] the entry holds P and b with
     P = floor(10**k * 2**(127 - b)),  b = floor(log2(10**k)),

@@ -5,16 +5,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/sph_pow10.hpp"
+
 namespace {
 
-struct Pow10Entry {
-    std::uint64_t high;
-    std::uint64_t low;
-    int b;
-};
-
-#include "core/sph_format_pow10.inc"
-
+using sph_pow10::sph_pow10_max;
+using sph_pow10::sph_pow10_min;
 using u128 = unsigned __int128;
 
 constexpr std::uint64_t pow10_16 = 10000000000000000ull;
@@ -46,7 +42,7 @@ inline void write8(char* out, std::uint32_t v) {
 // table mantissa is truncated, so the result is low by less than 2^-67 and
 // the dropped fraction bits add less than 2^-64.
 std::uint64_t scale(std::uint64_t m, int q, int k, std::uint64_t& frac) {
-    const Pow10Entry& p = sph_pow10_table[k - sph_pow10_min];
+    const sph_pow10::Pow10Entry& p = sph_pow10::entry(k);
     const u128 lo = static_cast<u128>(m) * p.low;
     const u128 hi = static_cast<u128>(m) * p.high;
     const u128 mid = (lo >> 64) + static_cast<std::uint64_t>(hi);
@@ -124,6 +120,13 @@ void digits_exact(double magnitude, std::uint64_t& digits, int& exponent) {
     exponent = text[19] == '-' ? -e : e;
 }
 
+// The 17 significant digits of a finite, non-zero magnitude.
+void digits17(std::uint64_t magnitude_bits, std::uint64_t& digits, int& exponent) {
+    if (!digits_fast(magnitude_bits, digits, exponent)) {
+        digits_exact(std::bit_cast<double>(magnitude_bits), digits, exponent);
+    }
+}
+
 // Writes the unsigned body: 22 characters "d.ddddddddddddddddE+dd", or for a
 // three-digit exponent "d.dddddddddddddddd+ddd" (22) or, with `letter_always`,
 // "d.ddddddddddddddddE+ddd" (23).
@@ -176,9 +179,7 @@ char* format_real(char* out, double value, bool vtk_form) {
     }
     std::uint64_t digits = 0;
     int exponent = 0;
-    if (!digits_fast(magnitude_bits, digits, exponent)) {
-        digits_exact(std::bit_cast<double>(magnitude_bits), digits, exponent);
-    }
+    digits17(magnitude_bits, digits, exponent);
     if (vtk_form && (exponent > 99 || exponent < -99)) {
         // The 23-character body takes one of the two leading blanks.
         out[0] = out[1];
@@ -207,6 +208,56 @@ char* sph_format_real_trimmed(char* out, double value) {
     const std::size_t length = sph_format_real_width - begin;
     std::memcpy(out, field + begin, length);
     return out + length;
+}
+
+char* sph_format_real_g17(char* out, double value) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    const std::uint64_t magnitude_bits = bits & ~(std::uint64_t{1} << 63);
+    if ((bits >> 63) != 0) *out++ = '-';
+    if (magnitude_bits == 0) {
+        *out++ = '0';
+        return out;
+    }
+    std::uint64_t digits = 0;
+    int exponent = 0;
+    digits17(magnitude_bits, digits, exponent);
+    char d[17];
+    d[0] = static_cast<char>('0' + digits / pow10_16);
+    const std::uint64_t rest = digits % pow10_16;
+    write8(d + 1, static_cast<std::uint32_t>(rest / 100000000));
+    write8(d + 9, static_cast<std::uint32_t>(rest % 100000000));
+    int n = 17;  // significant digits left once trailing zeros are dropped
+    while (n > 1 && d[n - 1] == '0') --n;
+    if (exponent >= 0 && exponent < 17) {
+        const int whole = exponent + 1;
+        std::memcpy(out, d, static_cast<std::size_t>(whole));
+        out += whole;
+        if (n > whole) {
+            *out++ = '.';
+            std::memcpy(out, d + whole, static_cast<std::size_t>(n - whole));
+            out += n - whole;
+        }
+        return out;
+    }
+    if (exponent < 0 && exponent >= -4) {
+        const int zeros = -exponent - 1;
+        std::memcpy(out, "0.0000", static_cast<std::size_t>(2 + zeros));
+        out += 2 + zeros;
+        std::memcpy(out, d, static_cast<std::size_t>(n));
+        return out + n;
+    }
+    *out++ = d[0];
+    if (n > 1) {
+        *out++ = '.';
+        std::memcpy(out, d + 1, static_cast<std::size_t>(n - 1));
+        out += n - 1;
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int mag = exponent < 0 ? -exponent : exponent;
+    if (mag >= 100) *out++ = static_cast<char>('0' + mag / 100);
+    std::memcpy(out, digit_pairs + 2 * (mag % 100), 2);
+    return out + 2;
 }
 
 char* sph_format_int(char* out, int value) {

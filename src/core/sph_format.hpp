@@ -32,6 +32,13 @@ char* sph_format_real_vtk(char* out, double value);
 // The real form without its leading blanks (22 or 23 characters for a finite
 // value, "NaN", "Infinity" or "-Infinity"); at most 24 characters.
 char* sph_format_real_trimmed(char* out, double value);
+// The free-form real of restart files: the text of std::to_chars with
+// chars_format::general and precision 17 (C's "%.17g"), character for
+// character: the same exactly rounded 17 digits, fixed notation for decimal
+// exponents -4..16 and "d.ddde+dd" beyond, trailing zeros and a bare point
+// dropped ("0", "-0", "0.10000000000000001", "1e+100"). Finite values only.
+inline constexpr std::size_t sph_format_real_g17_max_width = 24;  // "-2.2250738585072014e-308"
+char* sph_format_real_g17(char* out, double value);
 // Shortest integer form; at most sph_format_int_max_width characters.
 char* sph_format_int(char* out, int value);
 

@@ -70,7 +70,7 @@ RestartWriter& RestartWriter::put(double value) {
         std::memcpy(p, form.data(), form.size());
         p += form.size();
     } else {
-        p = std::to_chars(p, p + value_width, value, std::chars_format::general, 17).ptr;
+        p = sph_format_real_g17(p, value);
     }
     file_.commit(p);
     return *this;
@@ -112,62 +112,137 @@ void RestartWriter::text(std::string_view line) {
 // ---------------------------------------------------------------------------
 // Values of a record
 
-void RestartRecord::assign(std::string_view line) {
-    values_.clear();
-    next_ = 0;
-    failed_ = false;
-    std::size_t k = 0;
-    const std::size_t n = line.size();
-    while (k < n) {
-        while (k < n && separator(line[k])) ++k;
-        if (k >= n || line[k] == '/') break;
-        const std::size_t start = k;
-        if (line[k] == '\'' || line[k] == '"') {
-            // A quoted value runs to its closing quote; a doubled quote stands
-            // for one quote inside it.
-            const char quote = line[k++];
-            while (k < n) {
-                if (line[k] == quote) {
-                    if (k + 1 < n && line[k + 1] == quote) {
-                        k += 2;
-                        continue;
-                    }
-                    ++k;
-                    break;
-                }
-                ++k;
-            }
-        } else {
-            while (k < n && !separator(line[k]) && line[k] != '/') ++k;
-        }
-        values_.push_back(line.substr(start, k - start));
-    }
+namespace {
+
+bool ends_value(char c) {
+    return separator(c) || c == '/';
 }
 
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Position of the next value at or after `k`, past separators.
+std::size_t skip_separators(std::string_view line, std::size_t k) {
+    while (k < line.size() && separator(line[k])) ++k;
+    return k;
+}
+
+// End of the value that starts at `k` (not a separator, not a slash).
+std::size_t value_end(std::string_view line, std::size_t k) {
+    const std::size_t n = line.size();
+    if (line[k] == '\'' || line[k] == '"') {
+        // A quoted value runs to its closing quote; a doubled quote stands
+        // for one quote inside it.
+        const char quote = line[k++];
+        while (k < n) {
+            if (line[k] == quote) {
+                if (k + 1 < n && line[k + 1] == quote) {
+                    k += 2;
+                    continue;
+                }
+                return k + 1;
+            }
+            ++k;
+        }
+        return n;
+    }
+    while (k < n && !ends_value(line[k])) ++k;
+    return k;
+}
+
+// Where a plain number may start: an optional minus, then a digit (or, for
+// a real, a point). Anything else takes the general path.
+bool plain_number_start(const char* p, const char* end, bool real) {
+    if (p < end && *p == '-') ++p;
+    return p < end && (is_digit(*p) || (real && *p == '.'));
+}
+
+}  // namespace
+
 std::string_view RestartRecord::take() {
-    if (failed_ || next_ >= values_.size()) {
+    if (failed_) return {};
+    const std::size_t k = skip_separators(line_, next_);
+    if (k >= line_.size() || line_[k] == '/') {
         failed_ = true;
         return {};
     }
-    return values_[next_++];
+    next_ = value_end(line_, k);
+    return line_.substr(k, next_ - k);
+}
+
+std::size_t RestartRecord::remaining() const {
+    if (failed_) return 0;
+    std::size_t count = 0;
+    for (std::size_t k = skip_separators(line_, next_); k < line_.size() && line_[k] != '/';
+         k = skip_separators(line_, value_end(line_, k))) {
+        ++count;
+    }
+    return count;
 }
 
 bool RestartRecord::get(double& value) {
+    if (failed_) return false;
+    // A plain number read up to the value's end, by the fast reader or by
+    // from_chars, is the value the general path gives: each is the correctly
+    // rounded value of the same text.
+    next_ = skip_separators(line_, next_);
+    const char* p = line_.data() + next_;
+    const char* end = line_.data() + line_.size();
+    if (plain_number_start(p, end, true)) {
+        double parsed = 0.0;
+        if (const char* q = sph_number_parse_plain_real(p, end, parsed);
+            q != nullptr && (q == end || ends_value(*q))) {
+            value = parsed;
+            next_ = static_cast<std::size_t>(q - line_.data());
+            return true;
+        }
+        const auto [ptr, ec] = std::from_chars(p, end, parsed, std::chars_format::general);
+        if (ec == std::errc() && (ptr == end || ends_value(*ptr))) {
+            value = parsed;
+            next_ = static_cast<std::size_t>(ptr - line_.data());
+            return true;
+        }
+    }
     const std::string_view text = take();
     if (failed_ || !sph_restart_parse_real(text, value)) return !(failed_ = true);
     return true;
 }
 
-bool RestartRecord::get(int& value) {
+template <typename Int>
+bool RestartRecord::get_integer(Int& value) {
+    if (failed_) return false;
+    next_ = skip_separators(line_, next_);
+    const char* p = line_.data() + next_;
+    const char* end = line_.data() + line_.size();
+    if (plain_number_start(p, end, false)) {
+        Int parsed = 0;
+        const auto [ptr, ec] = std::from_chars(p, end, parsed);
+        if (ec == std::errc() && (ptr == end || ends_value(*ptr))) {
+            value = parsed;
+            next_ = static_cast<std::size_t>(ptr - line_.data());
+            return true;
+        }
+    }
     const std::string_view text = take();
-    if (failed_ || !sph_number_read_int(text, value)) return !(failed_ = true);
-    return true;
+    bool ok = false;
+    if (!failed_) {
+        if constexpr (sizeof(Int) == sizeof(int)) {
+            ok = sph_number_read_int(text, value);
+        } else {
+            ok = sph_number_read_int64(text, value);
+        }
+    }
+    if (!ok) failed_ = true;
+    return ok;
+}
+
+bool RestartRecord::get(int& value) {
+    return get_integer(value);
 }
 
 bool RestartRecord::get(int64_t& value) {
-    const std::string_view text = take();
-    if (failed_ || !sph_number_read_int64(text, value)) return !(failed_ = true);
-    return true;
+    return get_integer(value);
 }
 
 bool RestartRecord::get(bool& value) {

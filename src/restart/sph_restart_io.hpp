@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/sph_vec3.hpp"
 #include "input/sph_inp_helpers.hpp"
@@ -63,12 +62,17 @@ class RestartWriter {
 inline constexpr std::size_t sph_restart_line_len = std::size_t{1} << 16;
 using RestartLineSource = SphInpLineReader;
 
-// The values of one free-form record, taken in order.
+// The values of one free-form record, taken in order. The record reads
+// straight from the line, which must outlive it: a plain number is parsed
+// where it stands, and only anything else (a quoted name, a D exponent, a
+// leading plus, NaN or Infinity) is first cut out as one value.
 class RestartRecord {
   public:
-    // Splits `line` into values.
-    void assign(std::string_view line);
-    std::size_t size() const { return values_.size(); }
+    void assign(std::string_view line) {
+        line_ = line;
+        next_ = 0;
+        failed_ = false;
+    }
 
     // Each reads the next value; false when there is none or it does not
     // parse, and then every later read fails too.
@@ -89,14 +93,17 @@ class RestartRecord {
     bool read(Values&... values) {
         return (get(values) && ...);
     }
-    std::size_t remaining() const { return values_.size() - next_; }
+    // Values not yet taken.
+    std::size_t remaining() const;
 
   private:
     std::string_view take();
+    template <typename Int>
+    bool get_integer(Int& value);
 
-    std::vector<std::string_view> values_;
-    std::string unquoted_;  // the last quoted name, inner quotes undoubled
+    std::string_view line_;
     std::size_t next_ = 0;
+    std::string unquoted_;  // the last quoted name, inner quotes undoubled
     bool failed_ = false;
 };
 

@@ -47,6 +47,25 @@ bool reference_pair(const DbState& db, int i, int j) {
     return r > 0.0 && r <= 2.0 * std::max(db.h[i], db.h[j]);
 }
 
+// reference_pair for the particles at xi and xj with h = max(h_i, h_j),
+// decided from the squared distance d2 against the squared support widened
+// by a relative 2^-40 either way, far more than the rounding of both squares
+// and of the square root, so that only a pair inside that band (or a support
+// whose square is not a normal number) takes the square root. d2 is formed
+// as norm forms it, so both tests see the same value.
+inline bool reference_pair_at(const Vec3& xi, const Vec3& xj, double h) {
+    const Vec3 d = xj - xi;
+    const double d2 = dot(d, d);
+    if (!(d2 > 0.0)) return false;  // coincident, or NaN
+    const double support = 2.0 * h;
+    const double square = support * support;
+    if (square >= 0x1p-960 && square <= largest_double) {
+        if (d2 <= square * (1.0 - 0x1p-40)) return true;
+        if (d2 >= square * (1.0 + 0x1p-40)) return false;
+    }
+    return std::sqrt(d2) <= support;
+}
+
 // The all-pairs definition, for models a grid cannot bin (a non-finite
 // support or coordinates beyond the cell index range).
 void neighbors_all_pairs(const Model& m, std::vector<std::vector<int>>& lists,
@@ -146,48 +165,105 @@ int sph_solid_find_reference_neighbors(Model& m) {
         }
         keys.push_back({q[0], q[1], q[2], i});
     }
-    std::vector<std::vector<int>> lists(static_cast<std::size_t>(n));
     if (!binnable) {
+        std::vector<std::vector<int>> lists(static_cast<std::size_t>(n));
         neighbors_all_pairs(m, lists, solids);
-    } else {
-        const auto less = [](const Key& a, const Key& b) {
-            if (a.z != b.z) return a.z < b.z;
-            if (a.y != b.y) return a.y < b.y;
-            if (a.x != b.x) return a.x < b.x;
-            return a.index < b.index;
-        };
-        std::sort(keys.begin(), keys.end(), less);
-        std::vector<int> found;
-        for (const Key& k : keys) {
+        int64_t total = 0;
+        for (int i = 0; i < n; ++i) {
+            s.reference_offset[static_cast<std::size_t>(i)] = total;
+            total += static_cast<int64_t>(lists[static_cast<std::size_t>(i)].size());
+        }
+        s.reference_offset[static_cast<std::size_t>(n)] = total;
+        s.reference_neighbors.reserve(static_cast<std::size_t>(total));
+        for (const std::vector<int>& list : lists) {
+            s.reference_neighbors.insert(s.reference_neighbors.end(), list.begin(), list.end());
+        }
+        return sph_success;
+    }
+    const auto less = [](const Key& a, const Key& b) {
+        if (a.z != b.z) return a.z < b.z;
+        if (a.y != b.y) return a.y < b.y;
+        if (a.x != b.x) return a.x < b.x;
+        return a.index < b.index;
+    };
+    std::sort(keys.begin(), keys.end(), less);
+    // The occupied cells in key order, each with its first key; the cells
+    // x - 1, x, x + 1 of a row are then one run of keys.
+    struct Cell {
+        int64_t x, y, z;
+        std::size_t begin;
+    };
+    std::vector<Cell> cells;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (k == 0 || keys[k].x != keys[k - 1].x || keys[k].y != keys[k - 1].y ||
+            keys[k].z != keys[k - 1].z) {
+            cells.push_back({keys[k].x, keys[k].y, keys[k].z, k});
+        }
+    }
+    const std::size_t cell_count = cells.size();
+    cells.push_back({0, 0, 0, keys.size()});
+    const auto first_cell_at = [&](int64_t x, int64_t y, int64_t z) {
+        const auto it =
+            std::lower_bound(cells.begin(), cells.begin() + static_cast<std::ptrdiff_t>(cell_count),
+                             Cell{x, y, z, 0}, [](const Cell& a, const Cell& b) {
+                                 if (a.z != b.z) return a.z < b.z;
+                                 if (a.y != b.y) return a.y < b.y;
+                                 return a.x < b.x;
+                             });
+        return cells[static_cast<std::size_t>(it - cells.begin())].begin;
+    };
+    // Positions and smoothing lengths in key order, read in runs.
+    const std::size_t count = keys.size();
+    std::vector<Vec3> position(count);
+    std::vector<double> smoothing(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        position[k] = db.x0[keys[k].index];
+        smoothing[k] = db.h[keys[k].index];
+    }
+    // Each particle's neighbors, ascending, in key order; then laid out by index.
+    std::vector<int> found_all;
+    std::vector<int64_t> found_begin(static_cast<std::size_t>(n), 0);
+    std::vector<int> found_count(static_cast<std::size_t>(n), 0);
+    std::vector<int> found;
+    for (std::size_t c = 0; c < cell_count; ++c) {
+        const Cell& cell = cells[c];
+        std::size_t row_begin[9], row_end[9];
+        int rows = 0;
+        for (int64_t dz = -1; dz <= 1; ++dz) {
+            for (int64_t dy = -1; dy <= 1; ++dy) {
+                row_begin[rows] = first_cell_at(cell.x - 1, cell.y + dy, cell.z + dz);
+                row_end[rows] = first_cell_at(cell.x + 2, cell.y + dy, cell.z + dz);
+                ++rows;
+            }
+        }
+        for (std::size_t a = cell.begin; a < cells[c + 1].begin; ++a) {
             found.clear();
-            for (int64_t dz = -1; dz <= 1; ++dz) {
-                for (int64_t dy = -1; dy <= 1; ++dy) {
-                    for (int64_t dx = -1; dx <= 1; ++dx) {
-                        const Key probe{k.x + dx, k.y + dy, k.z + dz, -1};
-                        auto it = std::lower_bound(keys.begin(), keys.end(), probe, less);
-                        for (; it != keys.end() && it->x == probe.x && it->y == probe.y &&
-                               it->z == probe.z;
-                             ++it) {
-                            if (it->index != k.index && reference_pair(db, k.index, it->index)) {
-                                found.push_back(it->index);
-                            }
-                        }
+            const int i = keys[a].index;
+            for (int r = 0; r < rows; ++r) {
+                for (std::size_t b = row_begin[r]; b < row_end[r]; ++b) {
+                    if (b != a && reference_pair_at(position[a], position[b],
+                                                    std::max(smoothing[a], smoothing[b]))) {
+                        found.push_back(keys[b].index);
                     }
                 }
             }
             std::sort(found.begin(), found.end());
-            lists[static_cast<std::size_t>(k.index)] = found;
+            found_begin[static_cast<std::size_t>(i)] = static_cast<int64_t>(found_all.size());
+            found_count[static_cast<std::size_t>(i)] = static_cast<int>(found.size());
+            found_all.insert(found_all.end(), found.begin(), found.end());
         }
     }
     int64_t total = 0;
     for (int i = 0; i < n; ++i) {
         s.reference_offset[static_cast<std::size_t>(i)] = total;
-        total += static_cast<int64_t>(lists[static_cast<std::size_t>(i)].size());
+        total += found_count[static_cast<std::size_t>(i)];
     }
     s.reference_offset[static_cast<std::size_t>(n)] = total;
-    s.reference_neighbors.reserve(static_cast<std::size_t>(total));
-    for (const std::vector<int>& list : lists) {
-        s.reference_neighbors.insert(s.reference_neighbors.end(), list.begin(), list.end());
+    s.reference_neighbors.resize(static_cast<std::size_t>(total));
+    for (int i = 0; i < n; ++i) {
+        const auto from = found_all.begin() + found_begin[static_cast<std::size_t>(i)];
+        std::copy(from, from + found_count[static_cast<std::size_t>(i)],
+                  s.reference_neighbors.begin() + s.reference_offset[static_cast<std::size_t>(i)]);
     }
     return sph_success;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -133,6 +134,77 @@ TEST(Format, TrimmedRealAndIntegerForms) {
     EXPECT_EQ(sph_format_int_string(1000000), "1000000");
     EXPECT_EQ(sph_format_int_string(INT_MAX), "2147483647");
     EXPECT_EQ(sph_format_int_string(INT_MIN), "-2147483648");
+}
+
+// The restart real as the standard library writes it.
+std::string reference_g17(double value) {
+    char text[64];
+    return std::string(
+        text, std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 17).ptr);
+}
+
+std::string g17(double value) {
+    char text[sph_format_real_g17_max_width];
+    return std::string(text, sph_format_real_g17(text, value));
+}
+
+TEST(FormatG17, DocumentedForms) {
+    EXPECT_EQ(g17(0.0), "0");
+    EXPECT_EQ(g17(-0.0), "-0");
+    EXPECT_EQ(g17(0.1), "0.10000000000000001");
+    EXPECT_EQ(g17(1.5), "1.5");
+    EXPECT_EQ(g17(1000.0), "1000");
+    EXPECT_EQ(g17(1e16), "10000000000000000");
+    EXPECT_EQ(g17(1e17), "1e+17");
+    EXPECT_EQ(g17(1e-4), "0.0001");
+    EXPECT_EQ(g17(1e-5), "1.0000000000000001e-05");
+    EXPECT_EQ(g17(1e100), "1e+100");
+    EXPECT_EQ(g17(-std::numeric_limits<double>::min()), "-2.2250738585072014e-308");
+    EXPECT_EQ(g17(4.9e-324), "4.9406564584124654e-324");
+    // A tie at the 17th digit rounds to even.
+    EXPECT_EQ(g17(1125899906842624.25), "1125899906842624.2");
+    EXPECT_EQ(g17(1125899906842624.75), "1125899906842624.8");
+}
+
+TEST(FormatG17, MatchesTheStandardLibraryBitForBit) {
+    auto expect_same = [](double v) { ASSERT_EQ(g17(v), reference_g17(v)) << std::hexfloat << v; };
+    // Powers of ten and their neighbours: every decimal exponent and both
+    // sides of the switches between fixed and exponent notation.
+    for (int k = -324; k <= 308; ++k) {
+        const double p = std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
+        for (double v : {p, std::nextafter(p, 0.0), std::nextafter(p, HUGE_VAL), -p}) {
+            expect_same(v);
+        }
+    }
+    // 17-digit values that round up into the next decade.
+    for (double v :
+         {9.99999999999999999e16, 9.9999999999999999e-5, 0.000099999999999999991,
+          std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min()}) {
+        expect_same(v);
+    }
+    std::mt19937_64 rng(99);
+    // Random finite bit patterns: all exponents and subnormals.
+    for (int i = 0; i < 200000; ++i) {
+        const double v = std::bit_cast<double>(rng());
+        if (std::isfinite(v)) expect_same(v);
+    }
+    // Values of the magnitudes a run stores, short decimals and integers.
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (int i = 0; i < 200000; ++i) {
+        expect_same(normal(rng) * std::pow(10.0, static_cast<int>(rng() % 40) - 20));
+    }
+    for (int i = -20000; i <= 20000; ++i) {
+        expect_same(i / 1000.0);
+        expect_same(static_cast<double>(i) * 1048576.0);
+    }
+    // Exact ties at the 17th digit and their neighbours.
+    for (int i = 0; i < 20000; ++i) {
+        const std::uint64_t m =
+            (std::uint64_t{1} << 52) | (rng() & ((std::uint64_t{1} << 52) - 1)) | 1;
+        const double tie = std::ldexp(static_cast<double>(m), -2 - static_cast<int>(rng() % 2));
+        expect_same(tie);
+        expect_same(std::nextafter(tie, 0.0));
+    }
 }
 
 TEST(Format, WritesExactlyTheFieldAndNothingBeyond) {

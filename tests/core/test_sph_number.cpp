@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "core/sph_number.hpp"
@@ -94,4 +99,129 @@ TEST(Number, IntegersAreWholeNumbersOnly) {
     EXPECT_TRUE(sph_number_read_int64("9000000000", w));
     EXPECT_EQ(w, 9000000000LL);
     EXPECT_FALSE(sph_number_read_int64("99999999999999999999", w));
+}
+
+namespace {
+
+// The plain definition of the fast path: std::from_chars over the same text.
+// The fast path either agrees with it bit for bit and ends where it ends, or
+// declines (nullptr) and leaves the value alone.
+struct PlainRealCheck {
+    int64_t decided = 0;
+    int64_t declined = 0;
+
+    void operator()(const std::string& text) {
+        const char* begin = text.data();
+        const char* end = begin + text.size();
+        double fast = -12345.0;
+        const char* fast_end = sph_number_parse_plain_real(begin, end, fast);
+        if (fast_end == nullptr) {
+            ++declined;
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(-12345.0))
+                << text;
+            return;
+        }
+        ++decided;
+        double plain = 0.0;
+        const auto [ptr, ec] = std::from_chars(begin, end, plain, std::chars_format::general);
+        ASSERT_EQ(ec, std::errc()) << text;
+        ASSERT_EQ(fast_end, ptr) << text;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(plain))
+            << text << " gives " << std::hexfloat << fast << " for " << plain;
+        ASSERT_TRUE(fast == 0.0 || std::isnormal(fast)) << text;
+    }
+};
+
+std::string g17(double v) {
+    char text[32];
+    return std::string(
+        text, std::to_chars(text, text + sizeof(text), v, std::chars_format::general, 17).ptr);
+}
+
+}  // namespace
+
+TEST(PlainReal, WrittenRealsReadBackAsFromCharsDoes) {
+    std::mt19937_64 rng(77);
+    PlainRealCheck check;
+    for (int k = 0; k < 1000000; ++k) {
+        const double v = std::bit_cast<double>(rng());
+        if (!std::isfinite(v)) continue;
+        const std::string text = g17(v);
+        ASSERT_NO_FATAL_FAILURE(check(text));
+        ASSERT_NO_FATAL_FAILURE(check(std::to_string(k % 1000)));
+    }
+    // Declined only where the table or the normal range ends (about one
+    // value in 25 of random bit patterns lies beyond 1e-292 or is subnormal).
+    EXPECT_LT(check.declined, check.decided / 10);
+}
+
+TEST(PlainReal, RandomDecimalsAgreeWithFromChars) {
+    std::mt19937_64 rng(78);
+    PlainRealCheck check;
+    const char* const tails[] = {"", " ", ",", "/", "x", "d3", "e", "e+", ".", "-"};
+    for (int k = 0; k < 1000000; ++k) {
+        std::string text = rng() % 4 == 0 ? "-" : "";
+        const int digits = 1 + static_cast<int>(rng() % 21);
+        const int point = static_cast<int>(rng() % (digits + 2)) - 1;  // -1: none
+        for (int d = 0; d < digits; ++d) {
+            if (d == point) text += '.';
+            // Leading zeros and runs of nines and zeros next to halves.
+            const auto pick = rng() % 8;
+            text += pick == 0 ? '0' : pick == 1 ? '9' : static_cast<char>('0' + rng() % 10);
+        }
+        if (point == digits) text += '.';
+        if (rng() % 2 == 0) {
+            text += rng() % 2 == 0 ? 'e' : 'E';
+            const auto sign = rng() % 3;
+            if (sign == 1) text += '+';
+            if (sign == 2) text += '-';
+            text += std::to_string(rng() % 360);
+        }
+        text += tails[rng() % std::size(tails)];
+        ASSERT_NO_FATAL_FAILURE(check(text));
+    }
+    EXPECT_GT(check.decided, 500000);
+}
+
+// Decimal texts within one unit of their last digit of a half between two
+// doubles: the cases the fast path must decline or decide correctly.
+TEST(PlainReal, NearHalvesAreExactOrDeclined) {
+    std::mt19937_64 rng(79);
+    PlainRealCheck check;
+    for (int k = 0; k < 200000; ++k) {
+        const double v = std::bit_cast<double>(rng() >> 2 | 0x0010000000000000ull);
+        const double next = std::nextafter(v, std::numeric_limits<double>::infinity());
+        if (!std::isfinite(next)) continue;
+        // The half as 19 significant digits, then nudged by a unit either way.
+        char text[64];
+        const double mid = v + (next - v) / 2;  // rounds to v or next: still near the half
+        const auto res =
+            std::to_chars(text, text + sizeof(text), mid, std::chars_format::scientific, 18);
+        std::string s(text, res.ptr);
+        ASSERT_NO_FATAL_FAILURE(check(s));
+        const std::size_t last = s.find('e') - 1;
+        if (s[last] < '9') {
+            ++s[last];
+            ASSERT_NO_FATAL_FAILURE(check(s));
+        }
+    }
+    // Exact ties of integers above 2^53.
+    for (std::uint64_t w = (std::uint64_t{1} << 53) + 1; w < (std::uint64_t{1} << 53) + 2000;
+         w += 2) {
+        ASSERT_NO_FATAL_FAILURE(check(std::to_string(w)));
+    }
+}
+
+TEST(PlainReal, FormsItLeavesToTheGeneralReader) {
+    for (const char* text :
+         {"", "-", ".", "-.", "+1", "e5", "1e", "1e+", "nan", "inf", "12345678901234567890",
+          "1e-400", "1e400", "4.9406564584124654e-324", "1e-300"}) {
+        double v = -12345.0;
+        EXPECT_EQ(sph_number_parse_plain_real(text, text + std::strlen(text), v), nullptr) << text;
+        EXPECT_EQ(v, -12345.0);
+    }
+    double v = 0.0;
+    const char text[] = "-0.000e7 rest";
+    EXPECT_EQ(sph_number_parse_plain_real(text, text + sizeof(text) - 1, v), text + 8);
+    EXPECT_TRUE(std::signbit(v) && v == 0.0);
 }

@@ -339,6 +339,50 @@ TEST(SolidReference, GridNeighborsAndPairSumsEqualTheAllPairsDefinition) {
     }
 }
 
+// The cell walk of moved particles on the edge cases of its squared-distance
+// test: pairs at exactly the support and just either side of it, mixed
+// smoothing lengths, coincident, NaN and infinite reference positions.
+TEST(SolidReference, CellWalkDecidesTheSupportEdgeAsTheDefinition) {
+    auto m = built(block_deck(7, 6, 5, 0.5));
+    DbState& db = m->db;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int i = 0; i < db.npart; ++i) {
+        // 2h equal to one or two spacings: lattice pairs sit exactly on the support.
+        db.h[i] = rng() % 2 == 0 ? 0.25 : 0.5;
+        double& c = db.x0[i][static_cast<int>(rng() % 3)];
+        switch (rng() % 4) {
+            case 0:
+                c = std::nextafter(c, rng() % 2 == 0 ? 1e9 : -1e9);
+                break;
+            case 1:
+                // Across a lattice pair at the support s, an offset of 2^-27
+                // gives d2 = s^2 + 2^-54, one ulp above s^2, whose square root
+                // rounds to s: a link that the squares alone would refuse.
+                c += rng() % 2 == 0 ? 0x1p-27 : -0x1p-27;
+                break;
+            default:
+                break;
+        }
+        db.x[i] = db.x0[i] + Vec3{1e-3 * u(rng), 0.0, 0.0};
+    }
+    db.x0[20] = db.x0[21];
+    db.x0[30].y = std::numeric_limits<double>::quiet_NaN();
+    db.x0[40].z = std::numeric_limits<double>::infinity();
+    db.h[50] = 0.5 * (1.0 + 1e-12);
+    ASSERT_EQ(sph_solid_find_reference_neighbors(*m), 0);
+    const SolidState& s = m->solid;
+    ASSERT_FALSE(s.neighbors_current_at_reference);
+    int64_t links = 0;
+    for (int i = 0; i < db.npart; ++i) {
+        const std::vector<int> got(s.reference_neighbors.begin() + s.reference_offset[i],
+                                   s.reference_neighbors.begin() + s.reference_offset[i + 1]);
+        ASSERT_EQ(got, plain_neighbors(db, i)) << "particle " << i;
+        links += static_cast<int64_t>(got.size());
+    }
+    EXPECT_GT(links, 10 * db.npart);
+}
+
 TEST(SolidReference, DegenerateNeighborhoodsFallBack) {
     // A line of particles: the ends have 1 or 2 neighbors (underconstrained),
     // the middle ones neighbors on one line only (singular).
