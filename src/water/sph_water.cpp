@@ -225,8 +225,9 @@ int sph_water_compute_density_rate(Model& m) {
         const int64_t end = begin + db.neighbor_count[i];
         const double h_i = db.h[i];
         const double eta2 = sph_density_diffusion_eta2(h_i);
-        const double base_i =
-            diffusion.hydrostatic ? sph_water_hydrostatic_base(w, db.rho[i]) : 0.0;
+        const Vec3 g_i = diffusion.hydrostatic
+                             ? sph_water_hydrostatic_gradient(w, diffusion, db.rho[i])
+                             : Vec3{};
         double sum = 0.0;
         double diffusive = 0.0;
         for (int64_t k = begin; k < end; ++k) {
@@ -237,10 +238,12 @@ int sph_water_compute_density_rate(Model& m) {
             if (const int st = pair_gradient(m, r, h_i, grad); st != 0) return st;
             sum += db.mass[j] * dot(db.v[i] - db.v[j], grad);
             if (!diffusion.on) continue;
-            const double d =
-                diffusion.hydrostatic
-                    ? sph_water_dynamic_density(w, diffusion, base_i, db.rho[j], r.x, r.y, r.z)
-                    : db.rho[j] - db.rho[i];
+            double d = db.rho[j] - db.rho[i];
+            if (diffusion.hydrostatic) {
+                const double t = sph_water_hydrostatic_t(g_i, r.x, r.y, r.z);
+                d = sph_water_dynamic_density(d, db.rho[i],
+                                              sph_water_hydrostatic_step(diffusion, t));
+            }
             diffusive += sph_density_diffusion_pair(d, dot(r, grad), dot(r, r), eta2,
                                                     db.mass[j] / db.rho[j]);
         }
@@ -491,8 +494,8 @@ constexpr int pair_lanes = 4;
 
 struct PairInputs {
     double h_i, rho_i, p_term_i, fac;
-    double eta2;    // density diffusion: eta^2 with h_i
-    double base_i;  // hydrostatic correction: (rho_i / rho0)^gamma
+    double eta2;  // density diffusion: eta^2 with h_i
+    Vec3 g_i;     // hydrostatic correction: rho0 g / (B (rho_i / rho0)^gamma)
     const WaterDiffusion* diffusion;
 };
 
@@ -536,8 +539,9 @@ typedef long long pair_mask __attribute__((vector_size(pair_lanes * sizeof(long 
 // the pressure term and the viscous term, which is +0.0 for pairs that are
 // not approaching; adding +0.0 leaves a running sum that started at +0.0
 // bit-for-bit unchanged (such a sum is never -0.0), so the sums need no
-// branch. With density diffusion also its pair term (the hydrostatic density
-// takes a pow per lane, as the plain pass takes it per pair).
+// branch. With density diffusion also its pair term; the hydrostatic step
+// takes the series on all lanes and, in the rare lanes beyond its range, the
+// plain pass's function.
 template <PairMode mode>
 [[gnu::always_inline]] inline void pair_terms_body(const WaterState& w, double* col,
                                                    std::size_t stride, int count,
@@ -577,10 +581,15 @@ template <PairMode mode>
             const pair_vec rho_j = load_lanes(at + col_rho * stride);
             pair_vec d = rho_j - in.rho_i;
             if constexpr (mode == PairMode::hydrostatic) {
+                const WaterDiffusion& dif = *in.diffusion;
+                const pair_vec t = sph_water_hydrostatic_t(in.g_i, rx, ry, rz);
+                pair_vec step = sph_water_hydrostatic_series(dif, t);
+                const pair_mask near = (t <= sph_water_hydrostatic_series_limit) &
+                                       (t >= -sph_water_hydrostatic_series_limit);
                 for (int l = 0; l < pair_lanes; ++l) {
-                    d[l] = sph_water_dynamic_density(w, *in.diffusion, in.base_i, rho_j[l], rx[l],
-                                                     ry[l], rz[l]);
+                    if (!near[l]) step[l] = sph_water_hydrostatic_step(dif, t[l]);
                 }
+                d = sph_water_dynamic_density(d, in.rho_i, step);
             }
             const pair_vec rg = rx * gx + ry * gy + rz * gz;
             store_lanes(
@@ -679,7 +688,8 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
         in.fac = sph_wendland_c2_factor(ri.h);
         if (diffusion.on) {
             in.eta2 = sph_density_diffusion_eta2(ri.h);
-            in.base_i = diffusion.hydrostatic ? sph_water_hydrostatic_base(w, ri.rho) : 0.0;
+            in.g_i = diffusion.hydrostatic ? sph_water_hydrostatic_gradient(w, diffusion, ri.rho)
+                                           : Vec3{};
         }
 
         // Gather the active water neighbors in stored order.

@@ -11,6 +11,7 @@
 #include "particle/sph_neighbor.hpp"
 #include "particle/sph_particle.hpp"
 #include "water/sph_water.hpp"
+#include "water/sph_water_pairs.hpp"
 #include "water_test_model.hpp"
 
 using water_test::Block;
@@ -32,8 +33,14 @@ constexpr double pi = 3.141592653589793;
 // grouping of the passes. The pair terms are summed in i's stored neighbor
 // order, the order of the passes, so that the comparison can be bit for bit;
 // every other pair must contribute exactly zero (it lies outside the kernel
-// support), which the reference checks.
-std::vector<double> reference_rates(Model& m) {
+// support), which the reference checks. With gravity the passes evaluate
+// rho_j^H by a series, so there the rates agree to rounding: `scale` holds
+// the sum of the magnitudes of each rate's terms.
+struct Rates {
+    std::vector<double> rate, scale;
+};
+
+Rates reference_rates(Model& m) {
     const DbState& db = m.db;
     const WaterState& w = m.water;
     const int n = db.npart;
@@ -42,7 +49,7 @@ std::vector<double> reference_rates(Model& m) {
     auto water = [&](int i) {
         return db.particle_phase[i] == sph_phase_water && db.particle_status[i] == 0;
     };
-    std::vector<double> rate(n, 0.0);
+    Rates out{std::vector<double>(n, 0.0), std::vector<double>(n, 0.0)};
     std::vector<double> cont(n), diff(n);
     for (int i = 0; i < n; ++i) {
         if (!water(i)) continue;
@@ -67,20 +74,23 @@ std::vector<double> reference_rates(Model& m) {
             diff[j] = psi_dot_grad * (db.mass[j] / db.rho[j]);
         }
         std::vector<char> listed(n, 0);
-        double sum_cont = 0.0, sum_diff = 0.0;
+        double sum_cont = 0.0, sum_diff = 0.0, magnitude = 0.0;
         for (int64_t k = db.neighbor_offset[i]; k < db.neighbor_offset[i] + db.neighbor_count[i];
              ++k) {
             const int j = db.neighbor_list[k];
             listed[j] = 1;
             sum_cont += cont[j];
             sum_diff += diff[j];
+            magnitude += std::fabs(cont[j]) +
+                         w.water_density_diffusion * w.water_c0 * h * std::fabs(diff[j]);
         }
         for (int j = 0; j < n; ++j) {
             EXPECT_TRUE(listed[j] || (cont[j] == 0.0 && diff[j] == 0.0)) << i << " " << j;
         }
-        rate[i] = sum_cont + (w.water_density_diffusion * w.water_c0 * h) * sum_diff;
+        out.rate[i] = sum_cont + (w.water_density_diffusion * w.water_c0 * h) * sum_diff;
+        out.scale[i] = magnitude;
     }
-    return rate;
+    return out;
 }
 
 // Active water jittered around a lattice with a few boundary and inactive
@@ -93,7 +103,10 @@ std::unique_ptr<Model> random_model(unsigned seed, bool gravity) {
     m->water.water_density_diffusion = 0.5 * (1.0 + u(rng));
     m->water.water_c0 = 20.0 + 10.0 * u(rng);
     m->water.water_b = m->water.water_rho0 * m->water.water_c0 * m->water.water_c0 / 7.0;
-    if (gravity) m->water.water_body_force = Vec3{0.5 * u(rng), 0.5 * u(rng), -9.81};
+    // g up to 50 m/s^2 at c0 down to 10 m/s: |t| of the hydrostatic step
+    // reaches past the series range for some pairs.
+    if (gravity)
+        m->water.water_body_force = Vec3{0.5 * u(rng), 0.5 * u(rng), -30.0 + 20.0 * u(rng)};
     for (int i = 0; i < db.npart; ++i) {
         db.x[i] += Vec3{0.003 * u(rng), 0.003 * u(rng), 0.003 * u(rng)};
         db.v[i] = Vec3{u(rng), u(rng), u(rng)};
@@ -131,12 +144,12 @@ double max_abs(const std::vector<double>& v) {
 
 }  // namespace
 
-TEST(WaterDiffusion, PlainAndFusedPassesEqualTheAllPairsDefinitionBitForBit) {
+TEST(WaterDiffusion, PlainAndFusedPassesEqualTheAllPairsDefinition) {
     for (unsigned seed = 1; seed <= 6; ++seed) {
         for (const bool gravity : {false, true}) {
             auto m = random_model(seed, gravity);
             ASSERT_EQ(sph_neighbor_rebuild(*m), 0);
-            const std::vector<double> ref = reference_rates(*m);
+            const Rates ref = reference_rates(*m);
 
             auto plain = std::make_unique<Model>(*m);
             ASSERT_EQ(sph_water_compute_density_rate(*plain), 0);
@@ -145,8 +158,13 @@ TEST(WaterDiffusion, PlainAndFusedPassesEqualTheAllPairsDefinitionBitForBit) {
             ASSERT_EQ(sph_water_compute_density_rate_and_acceleration(*m, done), 0);
             ASSERT_TRUE(done);
             for (int i = 0; i < m->db.npart; ++i) {
-                ASSERT_TRUE(same_bits(plain->db.drho_dt[i], ref[i])) << seed << " " << i;
-                ASSERT_TRUE(same_bits(m->db.drho_dt[i], ref[i])) << seed << " " << i;
+                ASSERT_TRUE(same_bits(m->db.drho_dt[i], plain->db.drho_dt[i])) << seed << " " << i;
+                if (gravity) {
+                    ASSERT_NEAR(m->db.drho_dt[i], ref.rate[i], 1e-12 * ref.scale[i])
+                        << seed << " " << i;
+                } else {
+                    ASSERT_TRUE(same_bits(m->db.drho_dt[i], ref.rate[i])) << seed << " " << i;
+                }
                 // The accelerations do not see the term.
                 ASSERT_TRUE(same_bits(m->db.a[i], plain->db.a[i])) << seed << " " << i;
             }
@@ -155,7 +173,7 @@ TEST(WaterDiffusion, PlainAndFusedPassesEqualTheAllPairsDefinitionBitForBit) {
             off->water.water_density_diffusion = 0.0;
             ASSERT_EQ(sph_water_compute_density_rate(*off), 0);
             int changed = 0;
-            for (int i = 0; i < m->db.npart; ++i) changed += off->db.drho_dt[i] != ref[i];
+            for (int i = 0; i < m->db.npart; ++i) changed += off->db.drho_dt[i] != ref.rate[i];
             EXPECT_GT(changed, m->db.npart / 2) << seed;
         }
     }
@@ -246,5 +264,27 @@ TEST(WaterDiffusion, HydrostaticColumnKeepsZeroDiffusiveRate) {
         m->db.rho[centre] += 0.01;
         ASSERT_EQ(sph_water_compute_density_rate(*m), 0);
         EXPECT_LT(m->db.drho_dt[centre], 0.0) << c0;
+    }
+}
+
+// The series of (1 + t)^(1/gamma) - 1 against its closed form over its whole
+// range, for the exponents a deck may give.
+TEST(WaterDiffusion, HydrostaticSeriesMatchesTheClosedForm) {
+    for (const double gamma : {1.0, 1.4, 7.0, 7.15, 12.0}) {
+        WaterState w;
+        w.water_gamma = gamma;
+        w.water_density_diffusion = 0.1;
+        w.water_body_force = Vec3{0.0, 0.0, -9.81};
+        const WaterDiffusion d = sph_water_diffusion_setup(w);
+        for (int k = -1000; k <= 1000; ++k) {
+            const double t = 0.01 * k / 1000.0 * (1.0 + 1e-9 * (k % 7));
+            if (t == 0.0) continue;
+            const double exact = std::expm1(std::log1p(t) / gamma);
+            EXPECT_NEAR(sph_water_hydrostatic_step(d, t), exact, 1e-15 * std::fabs(exact))
+                << gamma << " " << t;
+        }
+        EXPECT_EQ(sph_water_hydrostatic_step(d, -1.0), -1.0);  // no hydrostatic density
+        const double far = std::expm1(std::log1p(3.0) / gamma);
+        EXPECT_NEAR(sph_water_hydrostatic_step(d, 3.0), far, 1e-15 * far);
     }
 }
