@@ -1,6 +1,7 @@
 // Water step on cubic lattices of about 10k, 100k and 1M particles (h = 1.3
 // spacing, about 70 neighbors inside the block): the full explicit step and
-// its parts, in ns per particle-step, with neighbors and bytes per particle.
+// its parts, in ns per particle-step, with neighbors and bytes per particle;
+// the step and its pair pass also with density diffusion.
 //
 //   build/bench/bench_step --benchmark_counters_tabular=true
 
@@ -67,7 +68,8 @@ Model& lattice(int side) {
 double bytes_per_particle(const Model& m) {
     const DbState& db = m.db;
     double b = particle_and_neighbor_bytes(m) + held(m.water.workspace.record) +
-               held(m.water.workspace.active) + held(m.water.workspace.pair_columns);
+               held(m.water.workspace.active) + held(m.water.workspace.pair_columns) +
+               held(m.water.workspace.volume);
     return b / db.npart;
 }
 
@@ -117,9 +119,58 @@ void BM_DensityRateAndAcceleration(benchmark::State& state) {
     add_counters(state, m);
 }
 
+// The same with density diffusion (delta 0.1) on the lattice under gravity,
+// so with its hydrostatic correction (a pow per pair), and without the body
+// force (the term alone). The lattice is shared: the settings go back after.
+struct DiffusionOn {
+    Model& m;
+    Vec3 body_force;
+    DiffusionOn(Model& model, bool gravity) : m(model), body_force(model.water.water_body_force) {
+        m.water.water_density_diffusion = 0.1;
+        if (!gravity) m.water.water_body_force = Vec3{};
+    }
+    ~DiffusionOn() {
+        m.water.water_density_diffusion = 0.0;
+        m.water.water_body_force = body_force;
+    }
+};
+
+void BM_FullStepDiffusion(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    DiffusionOn on(m, true);
+    for (auto _ : state) check(sph_solver_advance_explicit(m, 1e-7));
+    add_counters(state, m);
+}
+
+void BM_DensityRateAndAccelerationDiffusion(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    DiffusionOn on(m, true);
+    bool done = false;
+    for (auto _ : state) check(sph_water_compute_density_rate_and_acceleration(m, done));
+    if (!done) std::abort();
+    add_counters(state, m);
+}
+
+void BM_DensityRateAndAccelerationDiffusionNoGravity(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    DiffusionOn on(m, false);
+    bool done = false;
+    for (auto _ : state) check(sph_water_compute_density_rate_and_acceleration(m, done));
+    if (!done) std::abort();
+    add_counters(state, m);
+}
+
 // The plain operations, one kernel evaluation per pair and quantity.
 void BM_PlainDensityRate(benchmark::State& state) {
     Model& m = lattice(static_cast<int>(state.range(0)));
+    for (auto _ : state) check(sph_water_compute_density_rate(m));
+    add_counters(state, m);
+}
+
+// The plain density rate is the velocity-Verlet step's (twice per step).
+void BM_PlainDensityRateDiffusion(benchmark::State& state) {
+    Model& m = lattice(static_cast<int>(state.range(0)));
+    DiffusionOn on(m, true);
     for (auto _ : state) check(sph_water_compute_density_rate(m));
     add_counters(state, m);
 }
@@ -156,7 +207,12 @@ int main(int argc, char** argv) {
         {"NeighborRebuild", BM_NeighborRebuild},
         {"Pressure", BM_Pressure},
         {"DensityRateAndAcceleration", BM_DensityRateAndAcceleration},
+        {"FullStepDiffusion", BM_FullStepDiffusion},
+        {"DensityRateAndAccelerationDiffusion", BM_DensityRateAndAccelerationDiffusion},
+        {"DensityRateAndAccelerationDiffusionNoGravity",
+         BM_DensityRateAndAccelerationDiffusionNoGravity},
         {"PlainDensityRate", BM_PlainDensityRate},
+        {"PlainDensityRateDiffusion", BM_PlainDensityRateDiffusion},
         {"PlainAcceleration", BM_PlainAcceleration},
         {"Integration", BM_Integration},
         {"DiagnosticsAndDt", BM_DiagnosticsAndDt},

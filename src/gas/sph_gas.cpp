@@ -7,6 +7,7 @@
 #include "core/sph_error.hpp"
 #include "core/sph_model.hpp"
 #include "core/sph_text.hpp"
+#include "particle/sph_density_diffusion.hpp"
 #include "particle/sph_kernel_wendland.hpp"
 
 namespace {
@@ -284,6 +285,10 @@ int sph_gas_set_eos(Model& m, std::string_view eos_type, std::string_view materi
     return sph_success;
 }
 
+void sph_gas_set_density_diffusion(GasState& gas, double delta) {
+    gas.gas_density_diffusion = delta;
+}
+
 int sph_gas_set_particle_control(Model& m, double h_value, double mass_value, double volume_value) {
     if (!(h_value > 0.0 && mass_value > 0.0 && volume_value > 0.0)) {
         return fail(m, sph_error_argument, "Gas particle control values must be positive");
@@ -393,8 +398,25 @@ int sph_gas_update_pressure(Model& m) {
     return sph_success;
 }
 
+namespace {
+
+// Density diffusion in the gas: the water's delta-SPH term with the pair's
+// mean sound speed in place of c0. It has no hydrostatic correction: a gas
+// column's hydrostatic density follows its temperature profile, which the
+// equation of state alone does not give, and over a kernel support the
+// relative hydrostatic density step of a gas (rho g 2h / p, about 2e-5 for
+// air at h = 0.1 m) is far below the density errors the term smooths.
+double gas_diffusion_pair(double d, double rg, double r2, double eta2, double volume_j, double c_i,
+                          double c_j) {
+    return (c_i + c_j) / 2.0 * sph_density_diffusion_pair(d, rg, r2, eta2, volume_j);
+}
+
+}  // namespace
+
 int sph_gas_compute_density_rate(Model& m) {
     DbState& db = m.db;
+    const double delta = m.gas.gas_density_diffusion;
+    const bool diffusion = delta > 0.0;
     for (int i = 0; i < db.npart; ++i) {
         if (sph_gas_is_active_particle(db, i)) db.drho_dt[i] = 0.0;
     }
@@ -402,16 +424,24 @@ int sph_gas_compute_density_rate(Model& m) {
         if (!sph_gas_is_active_particle(db, i)) continue;
         const int64_t begin = db.neighbor_offset[i];
         const int64_t end = begin + db.neighbor_count[i];
+        const double h_i = db.h[i];
+        const double eta2 = sph_density_diffusion_eta2(h_i);
+        const double c_i = diffusion ? sph_gas_sound_speed(m, i) : 0.0;
+        double diffusive = 0.0;
         for (int64_t k = begin; k < end; ++k) {
             const int j = db.neighbor_list[k];
             if (!sph_gas_is_active_particle(db, j)) continue;
+            const Vec3 r = db.x[i] - db.x[j];
             Vec3 grad;
-            if (const int st = sph_kernel_gradient(m.error, sph_kernel_wendland_c2,
-                                                   db.x[i] - db.x[j], db.h[i], grad)) {
+            if (const int st = sph_kernel_gradient(m.error, sph_kernel_wendland_c2, r, h_i, grad)) {
                 return st;
             }
             db.drho_dt[i] += db.mass[j] * dot(db.v[i] - db.v[j], grad);
+            if (!diffusion) continue;
+            diffusive += gas_diffusion_pair(db.rho[j] - db.rho[i], dot(r, grad), dot(r, r), eta2,
+                                            db.mass[j] / db.rho[j], c_i, sph_gas_sound_speed(m, j));
         }
+        if (diffusion) db.drho_dt[i] += (delta * h_i) * diffusive;
     }
     return sph_success;
 }
@@ -465,12 +495,22 @@ bool sph_gas_pair_pass_ready(Model& m) {
     if (n <= 0 || !m.gas.gas_material_seen) return false;
     // Only a density or smoothing length that is not positive (or NaN) can
     // make the kernel gradient or the pressure force fail.
-    std::vector<unsigned char>& active = m.gas.workspace.active;
+    GasWorkspace& ws = m.gas.workspace;
+    std::vector<unsigned char>& active = ws.active;
     active.resize(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
         const bool is_active = sph_gas_is_active_particle(db, i);
         if (is_active && !(db.rho[i] > 0.0 && db.h[i] > 0.0)) return false;
         active[static_cast<std::size_t>(i)] = is_active ? 1 : 0;
+    }
+    if (m.gas.gas_density_diffusion > 0.0) {
+        ws.sound_speed.resize(static_cast<std::size_t>(n));
+        ws.volume.resize(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            if (!active[static_cast<std::size_t>(i)]) continue;
+            ws.sound_speed[static_cast<std::size_t>(i)] = sph_gas_sound_speed(m, i);
+            ws.volume[static_cast<std::size_t>(i)] = db.mass[i] / db.rho[i];
+        }
     }
     return true;
 }
@@ -486,23 +526,34 @@ void sph_gas_compute_density_rate_and_acceleration(Model& m) {
     const double* rho = db.rho.data();
     const double* pressure = db.pressure.data();
     const int* list = db.neighbor_list.data();
+    const double delta = m.gas.gas_density_diffusion;
+    const bool diffusion = delta > 0.0;
+    const double* sound_speed = m.gas.workspace.sound_speed.data();
+    const double* volume = m.gas.workspace.volume.data();
     for (int i = 0; i < n; ++i) {
         if (!active[static_cast<std::size_t>(i)]) continue;
         const double h = db.h[i];
         const double fac = sph_wendland_c2_factor(h);
         const double p_over_rho2_i = pressure[i] / (rho[i] * rho[i]);
+        const double eta2 = sph_density_diffusion_eta2(h);
         const int64_t begin = db.neighbor_offset[i];
         const int64_t end = begin + db.neighbor_count[i];
         double drho = 0.0;
+        double diffusive = 0.0;
         Vec3 acc;
         for (int64_t k = begin; k < end; ++k) {
             const int j = list[k];
             if (!active[static_cast<std::size_t>(j)]) continue;
-            const Vec3 grad = sph_wendland_c2_gradient(x[i] - x[j], h, fac);
+            const Vec3 r = x[i] - x[j];
+            const Vec3 grad = sph_wendland_c2_gradient(r, h, fac);
             drho += mass[j] * dot(v[i] - v[j], grad);
             const double term = pressure[j] / (rho[j] * rho[j]) + p_over_rho2_i;
             acc -= (mass[j] * term) * grad;
+            if (!diffusion) continue;
+            diffusive += gas_diffusion_pair(rho[j] - rho[i], dot(r, grad), dot(r, r), eta2,
+                                            volume[j], sound_speed[i], sound_speed[j]);
         }
+        if (diffusion) drho += (delta * h) * diffusive;
         db.drho_dt[i] = drho;
         db.acc_pressure[i] = acc;
         db.a[i] = db.acc_body[i] + acc;

@@ -48,6 +48,10 @@ struct GasMaterialRow {
 struct GasWorkspace {
     std::vector<unsigned char> active;  // 1 for an active gas particle
     std::vector<int> row_of_material;   // database material index -> table row (1-based), 0 none
+    // Density diffusion only: sound speed and volume m / rho of every active
+    // gas particle.
+    std::vector<double> sound_speed;
+    std::vector<double> volume;
 };
 
 struct GasState {
@@ -73,6 +77,7 @@ struct GasState {
     double gas_default_mass = 1.0;
     double gas_default_volume = 1.0;
     Vec3 gas_body_force;
+    double gas_density_diffusion = 0.0;  // delta of the diffusive density term; 0 = off
 
     std::vector<GasMaterialRow> rows;  // gas_material_count = size(), at most 32
     GasSourceState sources;
@@ -96,6 +101,9 @@ void sph_gas_note_material(Model& m, std::string_view name, std::string_view mat
 [[nodiscard]] int sph_gas_set_particle_control(Model& m, double h_value, double mass_value,
                                                double volume_value);
 [[nodiscard]] int sph_gas_set_body_force(Model& m, const Vec3& force);
+// DENSITY_DIFFUSION of *VELUNOR VISCOSITY (the deck reader has checked that it
+// is finite and not negative).
+void sph_gas_set_density_diffusion(GasState& gas, double delta);
 
 // Table look-ups: 1-based row of a database material index (0 if none).
 int sph_gas_table_index_by_material_id(const GasState& gas, int material_index);
@@ -111,6 +119,10 @@ int sph_gas_count_unbound_materials(const Model& m);
 [[nodiscard]] int sph_gas_compute_pressure_for_material(Model& m, int material_index, double rho,
                                                         double e, double& pressure);
 [[nodiscard]] int sph_gas_update_pressure(Model& m);
+// With gas_density_diffusion positive the density rate includes the
+// diffusive term with the pair's mean sound speed (c_i + c_j) / 2, which keeps
+// the term antisymmetric, so it moves mass between particles without making
+// any; there is no hydrostatic correction (see sph_gas.cpp).
 [[nodiscard]] int sph_gas_compute_density_rate(Model& m);
 [[nodiscard]] int sph_gas_compute_pressure_acceleration(Model& m);
 [[nodiscard]] int sph_gas_compute_acceleration(Model& m);
@@ -119,7 +131,8 @@ int sph_gas_count_unbound_materials(const Model& m);
 // sph_gas_compute_density_rate followed by sph_gas_compute_acceleration. It
 // may run only when neither can fail, which sph_gas_pair_pass_ready tells
 // (every active gas particle has a positive density and smoothing length; it
-// also marks the active gas particles for the pass).
+// also marks the active gas particles for the pass and, with density
+// diffusion, stores their sound speeds and volumes).
 bool sph_gas_pair_pass_ready(Model& m);
 void sph_gas_compute_density_rate_and_acceleration(Model& m);
 double sph_gas_sound_speed(const Model& m, int i);

@@ -500,7 +500,21 @@ int parse_water_viscosity(Model& m, std::string_view line) {
     if (int status = sph_input_get_required_real(m, line, "ALPHA", alpha)) return status;
     if (int status = sph_input_get_required_real(m, line, "BETA", beta)) return status;
     if (int status = sph_input_get_required_real(m, line, "ETA2", eta2)) return status;
-    return sph_water_set_viscosity(m, type, material, alpha, beta, eta2);
+    // Density diffusion of water and gas, off when absent or 0; checked before
+    // anything is stored, so a bad value leaves the viscosity as it was.
+    double delta = 0.0;
+    std::string_view delta_text = sph_input_get_option(line, "DENSITY_DIFFUSION");
+    if (!delta_text.empty()) {
+        constexpr std::string_view message = "invalid VELUNOR VISCOSITY DENSITY_DIFFUSION";
+        if (int status = sph_input_parse_real_value(m, delta_text, delta, message)) return status;
+        if (!sph_input_real_is_finite(delta) || delta < 0.0) {
+            return sph_input_set_error(m, message);
+        }
+    }
+    if (int status = sph_water_set_viscosity(m, type, material, alpha, beta, eta2)) return status;
+    sph_water_set_density_diffusion(m.water, delta);
+    sph_gas_set_density_diffusion(m.gas, delta);
+    return sph_success;
 }
 
 int parse_particle_control(Model& m, std::string_view line) {

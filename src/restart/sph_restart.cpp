@@ -1,5 +1,6 @@
 #include "restart/sph_restart.hpp"
 
+#include <cmath>
 #include <string>
 
 #include "core/sph_error.hpp"
@@ -56,7 +57,10 @@ void write_run_and_water(Model& m, RestartWriter& w) {
 
     const WaterState& water = m.water;
     w.record(water.water_rho0, water.water_c0, water.water_gamma, water.water_p0, water.water_b);
-    w.record(water.water_visc_alpha, water.water_visc_beta, water.water_visc_eta2);
+    w.put(water.water_visc_alpha).put(water.water_visc_beta).put(water.water_visc_eta2);
+    // The density diffusion, appended only when it is on, as the integrator is.
+    if (water.water_density_diffusion != 0.0) w.put(water.water_density_diffusion);
+    w.end();
     w.record(water.water_body_force);
     const NeighborState& nb = m.neighbor;
     w.record(nb.neighbor_cell_size, nb.neighbor_cell_dims[0], nb.neighbor_cell_dims[1],
@@ -72,7 +76,9 @@ void write_gas(Model& m, RestartWriter& w) {
     const GasState& g = m.gas;
     w.record(g.gas_eos_type, g.gas_rho0, g.gas_gamma, g.gas_e0, g.gas_p0, g.gas_jwl_a, g.gas_jwl_b,
              g.gas_jwl_r1, g.gas_jwl_r2, g.gas_jwl_omega, g.gas_pinf);
-    w.record(g.gas_default_h, g.gas_default_mass, g.gas_default_volume);
+    w.put(g.gas_default_h).put(g.gas_default_mass).put(g.gas_default_volume);
+    if (g.gas_density_diffusion != 0.0) w.put(g.gas_density_diffusion);
+    w.end();
     w.record(g.gas_body_force);
     const GasDiagnostics& d = m.db.gas;
     w.record(d.gas_particle_count, d.gas_mass, d.gas_volume);
@@ -122,6 +128,15 @@ void write_particles(Model& m, RestartWriter& w) {
     }
 }
 
+// The optional density diffusion appended to a record: absent means off (the
+// file was written without it); present, it must read as a finite value that
+// is not negative.
+bool read_density_diffusion(RestartRecord& r, double& delta) {
+    delta = 0.0;
+    if (r.remaining() == 0) return true;
+    return r.get(delta) && std::isfinite(delta) && delta >= 0.0;
+}
+
 int read_water(Model& m, RestartLineSource& in, RestartRecord& r) {
     WaterState& water = m.water;
     if (!sph_restart_read_record(in, r, water.water_rho0, water.water_c0, water.water_gamma,
@@ -129,7 +144,8 @@ int read_water(Model& m, RestartLineSource& in, RestartRecord& r) {
         return fail(m, "invalid restart Water EOS state");
     }
     if (!sph_restart_read_record(in, r, water.water_visc_alpha, water.water_visc_beta,
-                                 water.water_visc_eta2)) {
+                                 water.water_visc_eta2) ||
+        !read_density_diffusion(r, water.water_density_diffusion)) {
         return fail(m, "invalid restart Water viscosity state");
     }
     if (!sph_restart_read_record(in, r, water.water_body_force)) {
@@ -163,7 +179,8 @@ int read_gas(Model& m, RestartLineSource& in, RestartRecord& r) {
         return fail(m, "invalid restart Gas EOS state");
     }
     if (!sph_restart_read_record(in, r, g.gas_default_h, g.gas_default_mass,
-                                 g.gas_default_volume)) {
+                                 g.gas_default_volume) ||
+        !read_density_diffusion(r, g.gas_density_diffusion)) {
         return fail(m, "invalid restart Gas particle control state");
     }
     if (!sph_restart_read_record(in, r, g.gas_body_force))
@@ -650,6 +667,7 @@ int sph_restart_read(Model& m, std::string_view path_text) {
 
     const RestartLayout layout = sph_restart_classify_tag(tag);
     if (layout == RestartLayout::unsupported) return fail(m, "unsupported restart state version");
+    m.gas.gas_density_diffusion = 0.0;  // layouts without gas records have none
     if (at_least(layout, RestartLayout::state_0_3)) {
         if (const int st = read_gas(m, in, r)) return st;
     }

@@ -108,6 +108,10 @@ int sph_water_set_viscosity(Model& m, std::string_view visc_type, std::string_vi
     return sph_success;
 }
 
+void sph_water_set_density_diffusion(WaterState& water, double delta) {
+    water.water_density_diffusion = delta;
+}
+
 int sph_water_set_particle_control(Model& m, double h_value, double mass_value,
                                    double volume_value) {
     if (h_value <= 0.0 || mass_value <= 0.0 || volume_value <= 0.0) {
@@ -212,22 +216,38 @@ int sph_water_update_pressure(Model& m) {
 
 int sph_water_compute_density_rate(Model& m) {
     DbState& db = m.db;
+    const WaterState& w = m.water;
+    const WaterDiffusion diffusion = sph_water_diffusion_setup(w);
     for (int i = 0; i < db.npart; ++i) db.drho_dt[i] = 0.0;
     for (int i = 0; i < db.npart; ++i) {
         if (!sph_water_is_active_particle(db, i)) continue;
         const int64_t begin = db.neighbor_offset[i];
         const int64_t end = begin + db.neighbor_count[i];
+        const double h_i = db.h[i];
+        const double eta2 = sph_density_diffusion_eta2(h_i);
+        const Vec3 g_i = diffusion.hydrostatic
+                             ? sph_water_hydrostatic_gradient(w, diffusion, db.rho[i])
+                             : Vec3{};
         double sum = 0.0;
+        double diffusive = 0.0;
         for (int64_t k = begin; k < end; ++k) {
             const int j = db.neighbor_list[k];
             if (!sph_water_is_active_particle(db, j)) continue;
+            const Vec3 r = db.x[i] - db.x[j];
             Vec3 grad;
-            if (const int st = pair_gradient(m, db.x[i] - db.x[j], db.h[i], grad); st != 0) {
-                return st;
-            }
+            if (const int st = pair_gradient(m, r, h_i, grad); st != 0) return st;
             sum += db.mass[j] * dot(db.v[i] - db.v[j], grad);
+            if (!diffusion.on) continue;
+            double d = db.rho[j] - db.rho[i];
+            if (diffusion.hydrostatic) {
+                const double t = sph_water_hydrostatic_t(g_i, r.x, r.y, r.z);
+                d = sph_water_dynamic_density(d, db.rho[i],
+                                              sph_water_hydrostatic_step(diffusion, t));
+            }
+            diffusive += sph_density_diffusion_pair(d, dot(r, grad), dot(r, r), eta2,
+                                                    db.mass[j] / db.rho[j]);
         }
-        db.drho_dt[i] = sum;
+        db.drho_dt[i] = diffusion.on ? sum + (diffusion.delta_c0 * h_i) * diffusive : sum;
     }
     return sph_success;
 }
@@ -413,8 +433,10 @@ namespace {
 // Packs the values the pair pass reads per neighbor and tells whether any
 // active water particle has a density or smoothing length that is not
 // positive (or NaN): only such a particle can make the density rate or the
-// acceleration fail. Throws std::bad_alloc only when the particle count grew.
-bool pack_pair_records(Model& m) {
+// acceleration fail. With density diffusion it also stores every active
+// particle's volume m / rho. Throws std::bad_alloc only when the particle
+// count grew.
+bool pack_pair_records(Model& m, bool diffusion) {
     DbState& db = m.db;
     WaterWorkspace& ws = m.water.workspace;
     const auto n = static_cast<std::size_t>(db.npart);
@@ -422,6 +444,7 @@ bool pack_pair_records(Model& m) {
         ws.record.assign(n, WaterPairRecord{});
         ws.active.assign(n, 0);
     }
+    if (diffusion && ws.volume.size() != n) ws.volume.assign(n, 0.0);
     bool regular = true;
     for (int i = 0; i < db.npart; ++i) {
         const bool active = sph_water_is_active_particle(db, i);
@@ -436,6 +459,7 @@ bool pack_pair_records(Model& m) {
         rec.p_over_rho2 = db.pressure[i] / (rho * rho);
         rec.h = db.h[i];
         rec.rho = rho;
+        if (diffusion) ws.volume[i] = db.mass[i] / rho;
     }
     return regular;
 }
@@ -453,14 +477,16 @@ enum PairColumn : int {
     col_m,
     col_por,
     col_h,
-    col_rho,  // inputs
+    col_rho,
+    col_vol,  // inputs (col_vol only with density diffusion)
     col_d,
     col_px,
     col_py,
     col_pz,
     col_wx,
     col_wy,
-    col_wz,  // terms
+    col_wz,
+    col_dd,  // terms (col_dd only with density diffusion)
     col_count
 };
 
@@ -468,7 +494,14 @@ constexpr int pair_lanes = 4;
 
 struct PairInputs {
     double h_i, rho_i, p_term_i, fac;
+    double eta2;  // density diffusion: eta^2 with h_i
+    Vec3 g_i;     // hydrostatic correction: rho0 g / (B (rho_i / rho0)^gamma)
+    const WaterDiffusion* diffusion;
 };
+
+// Which terms a pass forms: the three of every step, and the diffusive
+// density term without or with its hydrostatic correction.
+enum class PairMode { plain, diffusion, hydrostatic };
 
 // Four pairs at a time in GCC vector types: each lane runs exactly the scalar
 // operations (IEEE division and square root are exact per lane, and
@@ -506,7 +539,10 @@ typedef long long pair_mask __attribute__((vector_size(pair_lanes * sizeof(long 
 // the pressure term and the viscous term, which is +0.0 for pairs that are
 // not approaching; adding +0.0 leaves a running sum that started at +0.0
 // bit-for-bit unchanged (such a sum is never -0.0), so the sums need no
-// branch.
+// branch. With density diffusion also its pair term; the hydrostatic step
+// takes the series on all lanes and, in the rare lanes beyond its range, the
+// plain pass's function.
+template <PairMode mode>
 [[gnu::always_inline]] inline void pair_terms_body(const WaterState& w, double* col,
                                                    std::size_t stride, int count,
                                                    const PairInputs& in) {
@@ -541,41 +577,68 @@ typedef long long pair_mask __attribute__((vector_size(pair_lanes * sizeof(long 
         store_lanes(col + col_wx * stride + k, approaching ? cv * gx : zero_vec);
         store_lanes(col + col_wy * stride + k, approaching ? cv * gy : zero_vec);
         store_lanes(col + col_wz * stride + k, approaching ? cv * gz : zero_vec);
+        if constexpr (mode != PairMode::plain) {
+            const pair_vec rho_j = load_lanes(at + col_rho * stride);
+            pair_vec d = rho_j - in.rho_i;
+            if constexpr (mode == PairMode::hydrostatic) {
+                const WaterDiffusion& dif = *in.diffusion;
+                const pair_vec t = sph_water_hydrostatic_t(in.g_i, rx, ry, rz);
+                pair_vec step = sph_water_hydrostatic_series(dif, t);
+                const pair_mask near = (t <= sph_water_hydrostatic_series_limit) &
+                                       (t >= -sph_water_hydrostatic_series_limit);
+                for (int l = 0; l < pair_lanes; ++l) {
+                    if (!near[l]) step[l] = sph_water_hydrostatic_step(dif, t[l]);
+                }
+                d = sph_water_dynamic_density(d, in.rho_i, step);
+            }
+            const pair_vec rg = rx * gx + ry * gy + rz * gz;
+            store_lanes(
+                col + col_dd * stride + k,
+                sph_density_diffusion_pair(d, rg, r2, in.eta2, load_lanes(at + col_vol * stride)));
+        }
     }
 }
 
+template <PairMode mode>
 void pair_terms_generic(const WaterState& w, double* col, std::size_t stride, int count,
                         const PairInputs& in) {
-    pair_terms_body(w, col, stride, count, in);
-}
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-// The same loop compiled for AVX2 (no FMA: multiplies and adds stay apart),
-// taken when the processor has it.
-__attribute__((target("avx2"))) void pair_terms_avx2(const WaterState& w, double* col,
-                                                     std::size_t stride, int count,
-                                                     const PairInputs& in) {
-    pair_terms_body(w, col, stride, count, in);
+    pair_terms_body<mode>(w, col, stride, count, in);
 }
 
 using PairTermsFn = void (*)(const WaterState&, double*, std::size_t, int, const PairInputs&);
 
-PairTermsFn select_pair_terms() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? pair_terms_avx2 : pair_terms_generic;
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// The same loop compiled for AVX2 (no FMA: multiplies and adds stay apart),
+// taken when the processor has it.
+template <PairMode mode>
+__attribute__((target("avx2"))) void pair_terms_avx2(const WaterState& w, double* col,
+                                                     std::size_t stride, int count,
+                                                     const PairInputs& in) {
+    pair_terms_body<mode>(w, col, stride, count, in);
 }
 
-void pair_terms(const WaterState& w, double* col, std::size_t stride, int count,
-                const PairInputs& in) {
-    static const PairTermsFn fn = select_pair_terms();
-    fn(w, col, stride, count, in);
+template <PairMode mode>
+PairTermsFn select_pair_terms() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? pair_terms_avx2<mode> : pair_terms_generic<mode>;
+}
+
+template <PairMode mode>
+PairTermsFn pair_terms() {
+    static const PairTermsFn fn = select_pair_terms<mode>();
+    return fn;
 }
 #else
-void pair_terms(const WaterState& w, double* col, std::size_t stride, int count,
-                const PairInputs& in) {
-    pair_terms_generic(w, col, stride, count, in);
+template <PairMode mode>
+PairTermsFn pair_terms() {
+    return pair_terms_generic<mode>;
 }
 #endif
+
+PairTermsFn pair_terms_for(const WaterDiffusion& d) {
+    if (!d.on) return pair_terms<PairMode::plain>();
+    return d.hydrostatic ? pair_terms<PairMode::hydrostatic>() : pair_terms<PairMode::diffusion>();
+}
 
 }  // namespace
 
@@ -583,9 +646,10 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
     acceleration_done = false;
     DbState& db = m.db;
     WaterWorkspace& ws = m.water.workspace;
+    const WaterDiffusion diffusion = sph_water_diffusion_setup(m.water);
     bool regular = false;
     try {
-        regular = pack_pair_records(m);
+        regular = pack_pair_records(m, diffusion.on);
         int max_count = 0;
         for (int i = 0; i < db.npart; ++i) max_count = std::max(max_count, db.neighbor_count[i]);
         const std::size_t stride =
@@ -606,7 +670,10 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
     const int* list = db.neighbor_list.data();
     const std::size_t stride = ws.pair_stride;
     double* col = ws.pair_columns.data();
+    const double* volume = ws.volume.data();
+    const PairTermsFn terms = pair_terms_for(diffusion);
     PairInputs in{};
+    in.diffusion = &diffusion;
     for (int i = 0; i < db.npart; ++i) {
         if (!active[i]) {
             db.drho_dt[i] = 0.0;
@@ -619,6 +686,11 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
         in.rho_i = ri.rho;
         in.p_term_i = ri.p_over_rho2;
         in.fac = sph_wendland_c2_factor(ri.h);
+        if (diffusion.on) {
+            in.eta2 = sph_density_diffusion_eta2(ri.h);
+            in.g_i = diffusion.hydrostatic ? sph_water_hydrostatic_gradient(w, diffusion, ri.rho)
+                                           : Vec3{};
+        }
 
         // Gather the active water neighbors in stored order.
         int count = 0;
@@ -638,9 +710,10 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
             col[col_por * stride + count] = rj.p_over_rho2;
             col[col_h * stride + count] = rj.h;
             col[col_rho * stride + count] = rj.rho;
+            if (diffusion.on) col[col_vol * stride + count] = volume[j];
             ++count;
         }
-        pair_terms(w, col, stride, count, in);
+        terms(w, col, stride, count, in);
 
         // The sums, in stored neighbor order.
         const double* d = col + col_d * stride;
@@ -661,6 +734,12 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
             acc_v.x += wx[k];
             acc_v.y += wy[k];
             acc_v.z += wz[k];
+        }
+        if (diffusion.on) {
+            const double* dd = col + col_dd * stride;
+            double diffusive = 0.0;
+            for (int k = 0; k < count; ++k) diffusive += dd[k];
+            drho += (diffusion.delta_c0 * ri.h) * diffusive;
         }
         db.drho_dt[i] = drho;
         db.acc_pressure[i] = acc_p;

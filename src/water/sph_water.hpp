@@ -29,6 +29,7 @@ struct WaterWorkspace {
     std::vector<unsigned char> active;  // 1 for an active water particle
     std::vector<double> pair_columns;
     std::size_t pair_stride = 0;
+    std::vector<double> volume;  // m / rho, only while density diffusion is on
 };
 
 struct WaterState {
@@ -46,6 +47,7 @@ struct WaterState {
     double water_visc_alpha = 0.1;
     double water_visc_beta = 0.0;
     double water_visc_eta2 = 0.01;
+    double water_density_diffusion = 0.0;  // delta of the diffusive density term; 0 = off
     double water_default_h = 1.0;
     double water_default_mass = 1.0;
     double water_default_volume = 1.0;
@@ -70,6 +72,9 @@ void sph_water_note_material(WaterState& water, std::string_view name,
 [[nodiscard]] int sph_water_set_viscosity(Model& m, std::string_view visc_type,
                                           std::string_view material_name, double alpha, double beta,
                                           double eta2);
+// DENSITY_DIFFUSION of *VELUNOR VISCOSITY (the deck reader has checked that it
+// is finite and not negative).
+void sph_water_set_density_diffusion(WaterState& water, double delta);
 [[nodiscard]] int sph_water_set_particle_control(Model& m, double h_value, double mass_value,
                                                  double volume_value);
 [[nodiscard]] int sph_water_set_body_force(Model& m, const Vec3& force);
@@ -89,6 +94,8 @@ bool sph_water_has_material_density(const Model& m);
 // Monaghan viscosity of the pair (i, j) on particle i (0-based indices).
 [[nodiscard]] int sph_water_pair_viscosity(Model& m, int i, int j, Vec3& contribution);
 [[nodiscard]] int sph_water_compute_acceleration(Model& m);
+// The density rate includes the diffusive term when water_density_diffusion
+// is positive (sph_water_pairs.hpp).
 // The step's fast path: the density rate and, when no water particle can make
 // the acceleration fail (density and smoothing length positive everywhere),
 // the acceleration too, in one pass over the pairs that evaluates each kernel

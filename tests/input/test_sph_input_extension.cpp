@@ -156,3 +156,52 @@ TEST(InputWaterKeywords, ViscosityParticleControlBodyForce) {
     EXPECT_EQ(m->water.water_body_force.z, -9.81);
     expect_line_error("*VELUNOR BODY FORCE, X=1, Y=down", 4, "invalid numeric option Y");
 }
+
+TEST(InputWaterKeywords, DensityDiffusionReachesWaterAndGas) {
+    const std::string line =
+        "*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=W, ALPHA=0.2, BETA=0.1, ETA2=0.02";
+    auto m = fresh_model();
+    ASSERT_EQ(read_line(*m, line), 0) << m->error.last_error_message;
+    EXPECT_EQ(m->water.water_density_diffusion, 0.0);  // absent: off
+    EXPECT_EQ(m->gas.gas_density_diffusion, 0.0);
+
+    m = fresh_model();
+    ASSERT_EQ(read_line(*m, line + ", density_diffusion= 0.1 "), 0) << m->error.last_error_message;
+    EXPECT_EQ(m->water.water_density_diffusion, 0.1);
+    EXPECT_EQ(m->gas.gas_density_diffusion, 0.1);
+    EXPECT_EQ(m->water.water_visc_alpha, 0.2);
+
+    // Each viscosity line sets it anew: a later line without it turns it off.
+    m = fresh_model();
+    ASSERT_EQ(
+        read_text(*m, "*NODE\n1, 0, 0, 0\n" + line + ", DENSITY_DIFFUSION=0.1\n" + line + "\n"), 0);
+    EXPECT_EQ(m->water.water_density_diffusion, 0.0);
+    EXPECT_EQ(m->gas.gas_density_diffusion, 0.0);
+
+    m = fresh_model();
+    ASSERT_EQ(read_line(*m, line + ", DENSITY_DIFFUSION=0"), 0);
+    EXPECT_EQ(m->water.water_density_diffusion, 0.0);
+
+    for (const char* value : {"strong", "-0.1", "1e400", "nan", "0.1x"}) {
+        SCOPED_TRACE(value);
+        auto bad = fresh_model();
+        std::string prefix;
+        EXPECT_EQ(read_line(*bad, line + ", DENSITY_DIFFUSION=" + value, &prefix), 4);
+        EXPECT_EQ(bad->error.last_error_message,
+                  prefix + "invalid VELUNOR VISCOSITY DENSITY_DIFFUSION");
+        // Checked before anything is stored.
+        EXPECT_FALSE(bad->water.water_viscosity_defined);
+        EXPECT_EQ(bad->water.water_visc_alpha, 0.1);
+        EXPECT_EQ(bad->water.water_density_diffusion, 0.0);
+        EXPECT_EQ(bad->gas.gas_density_diffusion, 0.0);
+    }
+    // The viscosity's own checks come first, in the reader's option order.
+    expect_line_error(
+        "*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=W, ALPHA=0.2, ETA2=0.01, "
+        "DENSITY_DIFFUSION=-1",
+        4, "missing required option BETA");
+    expect_line_error(
+        "*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=W, ALPHA=-1, BETA=0, ETA2=0.01, "
+        "DENSITY_DIFFUSION=0.1",
+        1, "Water viscosity parameters are invalid");
+}

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -344,4 +345,139 @@ TEST(RestartWrite, FailureKeepsTheEarlierFile) {
     auto m = built_from(deck.path());
     EXPECT_EQ(sph_write_restart(*m, (scratch("no_such_dir") / "x.rst").string()), 3);
     EXPECT_EQ(m->error.last_error_message, "failed to open restart file for writing");
+}
+
+namespace {
+
+// 64 nodes on a 4 x 4 x 4 lattice of spacing 0.01.
+std::string cube_nodes() {
+    std::string nodes = "*NODE\n";
+    for (int k = 0; k < 64; ++k) {
+        nodes += std::to_string(k + 1) + ", " + std::to_string(0.01 * (k % 4)) + ", " +
+                 std::to_string(0.01 * (k / 4 % 4)) + ", " + std::to_string(0.01 * (k / 16)) + "\n";
+    }
+    return nodes + "*NSET, NSET=ALL, GENERATE\n1, 64\n";
+}
+
+// A water cube under tension and gravity: it draws together from the first
+// step, so its densities spread and the diffusion has work in every step.
+std::string diffusing_cube() {
+    return cube_nodes() +
+           "*MATERIAL, NAME=Water, TYPE=WATER\n*DENSITY\n1000\n"
+           "*FLUID SECTION, NSET=ALL, MATERIAL=Water\n"
+           "*VELUNOR EOS, TYPE=TAIT, MATERIAL=Water, RHO0=1000, C0=1480, GAMMA=7, P0=-1e6\n"
+           "*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=Water, ALPHA=0.1, BETA=0, ETA2=0.01, "
+           "DENSITY_DIFFUSION=0.1\n"
+           "*VELUNOR PARTICLE CONTROL, H=0.013, MASS=0.001, VOLUME=1e-6\n"
+           "*VELUNOR BODY FORCE, Z=-9.81\n"
+           "*VELUNOR TIME CONTROL, DT=1, TIME=1, STEPS=100, SAFETY=0.25\n";
+}
+
+// An air cube that expands: its faces thin out first. The viscosity line
+// that carries the diffusion names the gas (the deck has no water).
+std::string diffusing_gas() {
+    return cube_nodes() +
+           "*MATERIAL, NAME=Air, TYPE=GAS\n*DENSITY\n1.2\n"
+           "*FLUID SECTION, NSET=ALL, MATERIAL=Air\n"
+           "*VELUNOR EOS, TYPE=IDEAL_GAS, MATERIAL=Air, GAMMA=1.4, E0=2.5e5\n"
+           "*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=Air, ALPHA=0, BETA=0, ETA2=0.01, "
+           "DENSITY_DIFFUSION=0.1\n"
+           "*VELUNOR PARTICLE CONTROL, H=0.013, MASS=1.2e-6, VOLUME=1e-6\n"
+           "*VELUNOR TIME CONTROL, DT=1, TIME=1, STEPS=100, SAFETY=0.25\n";
+}
+
+// Line `index` (0-based) of `text`.
+std::string line_of(const std::string& text, int index) {
+    std::istringstream lines(text);
+    std::string line;
+    for (int k = 0; k <= index; ++k) std::getline(lines, line);
+    return line;
+}
+
+}  // namespace
+
+TEST(RestartResume, DensityDiffusionBitForBitWithBothIntegrators) {
+    for (const bool verlet : {false, true}) {
+        SCOPED_TRACE(verlet ? "VERLET" : "DEFAULT");
+        const std::string cube = diffusing_cube();
+        const std::string air = diffusing_gas();
+        deck_test::TempDeck water(verlet ? with_verlet(cube) : cube);
+        expect_exact_resume(water.path(), 4, 9);
+        deck_test::TempDeck gas(verlet ? with_verlet(air) : air);
+        expect_exact_resume(gas.path(), 4, 9);
+
+        // The term acts in both: the same steps without it end elsewhere.
+        for (const std::string& with : {cube, air}) {
+            const std::string_view option = "DENSITY_DIFFUSION=0.1";
+            std::string without = with;
+            without.replace(without.find(option), option.size(), "DENSITY_DIFFUSION=0");
+            deck_test::TempDeck on(verlet ? with_verlet(with) : with);
+            deck_test::TempDeck off(verlet ? with_verlet(without) : without);
+            auto a = built_from(on.path());
+            auto b = built_from(off.path());
+            advance(*a, 9);
+            advance(*b, 9);
+            EXPECT_TRUE(csv_text(*a, "on.csv") != csv_text(*b, "off.csv"));
+        }
+    }
+}
+
+TEST(RestartFile, DensityDiffusionIsCarriedOnlyWhenOn) {
+    deck_test::TempDeck deck(diffusing_cube());
+    auto m = built_from(deck.path());
+    advance(*m, 2);
+    const std::string text = restart_text(*m, "on.rst");
+    // Record 6 (water viscosity) and record 13 (gas particle control).
+    // Without it the file is the layout value for value.
+    auto plain = std::make_unique<Model>(*m);
+    plain->water.water_density_diffusion = 0.0;
+    plain->gas.gas_density_diffusion = 0.0;
+    const std::string off = restart_text(*plain, "off.rst");
+    for (const int record : {5, 12}) {
+        EXPECT_EQ(line_of(text, record), line_of(off, record) + " 0.10000000000000001") << record;
+    }
+    EXPECT_EQ(line_of(off, 5), "0.10000000000000001 0 0.01");
+    EXPECT_EQ(text.size(), off.size() + 2 * std::strlen(" 0.10000000000000001"));
+
+    // The file's settings replace the deck's, as its viscosity does: a file
+    // without the value resumes without diffusion.
+    const fs::path file = scratch("off.rst");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << off;
+    }
+    auto resumed = built_from(deck.path());
+    ASSERT_EQ(sph_read_restart(*resumed, file.string()), 0) << resumed->error.last_error_message;
+    EXPECT_EQ(resumed->water.water_density_diffusion, 0.0);
+    EXPECT_EQ(resumed->gas.gas_density_diffusion, 0.0);
+    fs::remove(file);
+}
+
+TEST(RestartRead, BadDensityDiffusionFailsAndKeepsTheModel) {
+    deck_test::TempDeck deck(diffusing_cube());
+    auto m = built_from(deck.path());
+    advance(*m, 1);
+    const std::string before = restart_text(*m, "before.rst");
+    const std::string good = before;
+    struct Case {
+        int line;
+        std::string value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {5, "-0.1", "invalid restart Water viscosity state"},
+        {5, "x", "invalid restart Water viscosity state"},
+        {5, "Inf", "invalid restart Water viscosity state"},
+        {12, "NaN", "invalid restart Gas particle control state"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        std::string text = good;
+        const std::string line = line_of(good, c.line);
+        const std::string changed = line.substr(0, line.rfind(' ') + 1) + c.value;
+        text.replace(text.find(line), line.size(), changed);
+        EXPECT_EQ(read_text_file(*m, text), 4);
+        EXPECT_EQ(m->error.last_error_message, c.message);
+        EXPECT_EQ(restart_text(*m, "after.rst"), before);
+    }
 }
