@@ -5,8 +5,10 @@ particle CSV and summary files of every output step.
 Run the scripts with /usr/bin/python3 (Debian's numpy and matplotlib) after a
 Release build (build/release/velunor).
 """
+import io
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import tempfile
@@ -60,11 +62,17 @@ def lattice(nx, ny, nz, spacing, origin=(0.0, 0.0, 0.0)):
     return pts + np.asarray(origin, dtype=float)
 
 
+# Reals whose exponent needs three digits are written without the letter
+# (1.0000000000000000-101); numpy reads them once the E is put back.
+_THREE_DIGIT_EXPONENT = re.compile(r"(\d)([+-]\d{3})(?=\s*(,|$))", re.MULTILINE)
+
+
 def read_particles(path):
     """The particle CSV as a dict of numpy columns by header name."""
     with open(path, encoding="ascii") as f:
         names = f.readline().strip().split(",")
-    data = np.loadtxt(path, delimiter=",", skiprows=1, ndmin=2)
+        body = _THREE_DIGIT_EXPONENT.sub(r"\1E\2", f.read())
+    data = np.loadtxt(io.StringIO(body), delimiter=",", ndmin=2)
     return {name: data[:, k] for k, name in enumerate(names)}
 
 
@@ -75,7 +83,7 @@ def read_summary(path):
         next(f)
         for line in f:
             name, value = line.strip().split(",", 1)
-            values[name] = float(value)
+            values[name] = float(_THREE_DIGIT_EXPONENT.sub(r"\1E\2", value.strip()))
     return values
 
 
