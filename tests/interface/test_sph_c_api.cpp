@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../input/deck_test_util.hpp"
 #include "c_api_test_util.hpp"
 #include "core/sph_model.hpp"
 #include "interface/sph_api.hpp"
@@ -64,6 +65,12 @@ struct QueryOutputs {
     }
 };
 
+// Files the guarded writers may create once initialized go to the system's
+// temporary directory, not to the directory the tests run in.
+std::string scratch_path(const char* name) {
+    return (deck_test::temp_dir() / name).string();
+}
+
 std::vector<NamedCall> guarded_calls(QueryOutputs& o) {
     double* d = o.d;
     int* i = o.i;
@@ -84,10 +91,10 @@ std::vector<NamedCall> guarded_calls(QueryOutputs& o) {
              return velunor_get_particle_state(1, i, i + 1, i + 2, i + 3, i + 4, d, d + 3, d + 6,
                                                d + 9, d + 10, d + 11, d + 12, d + 13, i + 5);
          }},
-        {"write_csv", [] { return velunor_write_csv("a.csv"); }},
-        {"write_vtu", [] { return velunor_write_vtu("a.vtu"); }},
-        {"write_restart", [] { return velunor_write_restart("a.rst"); }},
-        {"read_restart", [] { return velunor_read_restart("a.rst"); }},
+        {"write_csv", [] { return velunor_write_csv(scratch_path("a.csv").c_str()); }},
+        {"write_vtu", [] { return velunor_write_vtu(scratch_path("a.vtu").c_str()); }},
+        {"write_restart", [] { return velunor_write_restart(scratch_path("a.rst").c_str()); }},
+        {"read_restart", [] { return velunor_read_restart(scratch_path("a.rst").c_str()); }},
         {"get_water_summary",
          [d] { return velunor_get_water_summary(d, d + 1, d + 4, d + 5, d + 6); }},
         {"get_water_dt_limits", [d] { return velunor_get_water_dt_limits(d, d + 1, d + 2); }},
