@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench_water_lattice.hpp"
 #include "core/sph_model.hpp"
 #include "interface/sph_api.hpp"
 #include "solver/sph_solver_explicit.hpp"
@@ -35,24 +36,7 @@ void check(int status) {
 }
 
 std::unique_ptr<Model> water_cube(int side, int integrator) {
-    auto m = std::make_unique<Model>();
-    sph_water_initialize(m->water);
-    const int n = side * side * side;
-    check(sph_db_allocate(*m, n));
-    const double dx = 0.01;
-    std::mt19937 rng(42);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    DbState& db = m->db;
-    for (int i = 0; i < n; ++i) {
-        const int ix = i % side, iy = (i / side) % side, iz = i / (side * side);
-        db.x[i] = Vec3{ix * dx, iy * dx, iz * dx};
-        db.v[i] = Vec3{0.1 * u(rng), 0.1 * u(rng), 0.1 * u(rng)};
-        db.particle_phase[i] = sph_phase_water;
-        db.rho[i] = 1000.0 * (1.0 + 0.001 * u(rng));
-        db.mass[i] = 1000.0 * dx * dx * dx;
-        db.h[i] = 1.3 * dx;
-    }
-    check(sph_water_set_body_force(*m, Vec3{0, 0, -9.81}));
+    auto m = make_water_lattice(side);
     m->control.integrator = integrator;
     m->control.safety_factor = 0.25;
     sph_solver_reset(m->solver);
