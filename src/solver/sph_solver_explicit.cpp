@@ -138,6 +138,18 @@ int compute_fluid_rates_and_accelerations(Model& m) {
     return sph_success;
 }
 
+// The water and gas density rates alone, through the pair passes where they
+// can run (the gas pass brings its accelerations along, which the caller
+// sets afresh afterwards).
+int compute_fluid_density_rates(Model& m) {
+    if (const int st = sph_water_compute_density_rate_fused(m); st != 0) return st;
+    if (sph_gas_pair_pass_ready(m)) {
+        sph_gas_compute_density_rate_and_acceleration(m);
+        return sph_success;
+    }
+    return sph_gas_compute_density_rate(m);
+}
+
 // The phase forces of the current state: neighbors, pressures, the blast
 // loads at `time`, the water and gas density rates and accelerations, the
 // solid accelerations and the blast loads added on. The first failing call
@@ -227,7 +239,6 @@ int collect_import_accelerations(Model& m, double dt) {
     return st;
 }
 
-
 // The forces of the velocity-Verlet scheme at the current positions. With
 // `start_rate` (the density rate at the start positions and the half-step
 // velocity) the density is first advanced by dt/2 (start_rate + the rate at
@@ -238,8 +249,7 @@ int compute_verlet_forces(Model& m, double time, double dt, const std::vector<do
     if (const int st = sph_blast_load_clear(m); st != 0) return st;
     if (const int st = sph_neighbor_rebuild(m); st != 0) return st;
     if (start_rate != nullptr) {
-        // Only the rates count here: the accelerations follow the new pressures.
-        if (const int st = compute_fluid_rates_and_accelerations(m); st != 0) return st;
+        if (const int st = compute_fluid_density_rates(m); st != 0) return st;
         const double half_dt = 0.5 * dt;
         const double* before = start_rate->data();
         for (int i = 0; i < db.npart; ++i) db.rho[i] += half_dt * (before[i] + db.drho_dt[i]);
@@ -276,9 +286,8 @@ int advance_particles_verlet(Model& m, double dt) {
     // Nothing below may reuse the carried forces until the step is complete.
     s.verlet_forces_ready = false;
     sph_solver_verlet_kick(db, s, 0.5 * dt);
-    // The neighbors are those of the start positions. The pass also gives
-    // accelerations, which the forces at the new positions replace.
-    if (const int st = compute_fluid_rates_and_accelerations(m); st != 0) return st;
+    // The neighbors are those of the start positions.
+    if (const int st = compute_fluid_density_rates(m); st != 0) return st;
     s.verlet_density_rate = db.drho_dt;
     if (const int bad = sph_solver_verlet_drift(db, dt); bad >= 0) {
         return non_finite_failure(m, bad);

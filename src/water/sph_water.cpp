@@ -542,7 +542,7 @@ typedef long long pair_mask __attribute__((vector_size(pair_lanes * sizeof(long 
 // branch. With density diffusion also its pair term; the hydrostatic step
 // takes the series on all lanes and, in the rare lanes beyond its range, the
 // plain pass's function.
-template <PairMode mode>
+template <PairMode mode, bool rates_only>
 [[gnu::always_inline]] inline void pair_terms_body(const WaterState& w, double* col,
                                                    std::size_t stride, int count,
                                                    const PairInputs& in) {
@@ -564,19 +564,21 @@ template <PairMode mode>
         const pair_vec gy = zero ? zero_vec : sph_wendland_c2_component(ry, dwdr, r);
         const pair_vec gz = zero ? zero_vec : sph_wendland_c2_component(rz, dwdr, r);
         store_lanes(col + col_d * stride + k, m * (vx * gx + vy * gy + vz * gz));
-        const pair_vec cp = m * (in.p_term_i + load_lanes(at + col_por * stride));
-        store_lanes(col + col_px * stride + k, cp * gx);
-        store_lanes(col + col_py * stride + k, cp * gy);
-        store_lanes(col + col_pz * stride + k, cp * gz);
-        const pair_vec vr = vx * rx + vy * ry + vz * rz;
-        const pair_vec h_bar = (h + load_lanes(at + col_h * stride)) / 2.0;
-        const pair_vec rho_bar = (in.rho_i + load_lanes(at + col_rho * stride)) / 2.0;
-        const pair_vec mu = sph_water_visc_mu(w, h_bar, vr, r2);
-        const pair_vec cv = -m * sph_water_visc_pi(w, mu, rho_bar);
-        const pair_mask approaching = !(vr >= 0.0);
-        store_lanes(col + col_wx * stride + k, approaching ? cv * gx : zero_vec);
-        store_lanes(col + col_wy * stride + k, approaching ? cv * gy : zero_vec);
-        store_lanes(col + col_wz * stride + k, approaching ? cv * gz : zero_vec);
+        if constexpr (!rates_only) {
+            const pair_vec cp = m * (in.p_term_i + load_lanes(at + col_por * stride));
+            store_lanes(col + col_px * stride + k, cp * gx);
+            store_lanes(col + col_py * stride + k, cp * gy);
+            store_lanes(col + col_pz * stride + k, cp * gz);
+            const pair_vec vr = vx * rx + vy * ry + vz * rz;
+            const pair_vec h_bar = (h + load_lanes(at + col_h * stride)) / 2.0;
+            const pair_vec rho_bar = (in.rho_i + load_lanes(at + col_rho * stride)) / 2.0;
+            const pair_vec mu = sph_water_visc_mu(w, h_bar, vr, r2);
+            const pair_vec cv = -m * sph_water_visc_pi(w, mu, rho_bar);
+            const pair_mask approaching = !(vr >= 0.0);
+            store_lanes(col + col_wx * stride + k, approaching ? cv * gx : zero_vec);
+            store_lanes(col + col_wy * stride + k, approaching ? cv * gy : zero_vec);
+            store_lanes(col + col_wz * stride + k, approaching ? cv * gz : zero_vec);
+        }
         if constexpr (mode != PairMode::plain) {
             const pair_vec rho_j = load_lanes(at + col_rho * stride);
             pair_vec d = rho_j - in.rho_i;
@@ -599,10 +601,10 @@ template <PairMode mode>
     }
 }
 
-template <PairMode mode>
+template <PairMode mode, bool rates_only>
 void pair_terms_generic(const WaterState& w, double* col, std::size_t stride, int count,
                         const PairInputs& in) {
-    pair_terms_body<mode>(w, col, stride, count, in);
+    pair_terms_body<mode, rates_only>(w, col, stride, count, in);
 }
 
 using PairTermsFn = void (*)(const WaterState&, double*, std::size_t, int, const PairInputs&);
@@ -610,39 +612,43 @@ using PairTermsFn = void (*)(const WaterState&, double*, std::size_t, int, const
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 // The same loop compiled for AVX2 (no FMA: multiplies and adds stay apart),
 // taken when the processor has it.
-template <PairMode mode>
+template <PairMode mode, bool rates_only>
 __attribute__((target("avx2"))) void pair_terms_avx2(const WaterState& w, double* col,
                                                      std::size_t stride, int count,
                                                      const PairInputs& in) {
-    pair_terms_body<mode>(w, col, stride, count, in);
+    pair_terms_body<mode, rates_only>(w, col, stride, count, in);
 }
 
-template <PairMode mode>
+template <PairMode mode, bool rates_only>
 PairTermsFn select_pair_terms() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? pair_terms_avx2<mode> : pair_terms_generic<mode>;
+    return __builtin_cpu_supports("avx2") ? pair_terms_avx2<mode, rates_only>
+                                          : pair_terms_generic<mode, rates_only>;
 }
 
-template <PairMode mode>
+template <PairMode mode, bool rates_only>
 PairTermsFn pair_terms() {
-    static const PairTermsFn fn = select_pair_terms<mode>();
+    static const PairTermsFn fn = select_pair_terms<mode, rates_only>();
     return fn;
 }
 #else
-template <PairMode mode>
+template <PairMode mode, bool rates_only>
 PairTermsFn pair_terms() {
-    return pair_terms_generic<mode>;
+    return pair_terms_generic<mode, rates_only>;
 }
 #endif
 
+template <bool rates_only>
 PairTermsFn pair_terms_for(const WaterDiffusion& d) {
-    if (!d.on) return pair_terms<PairMode::plain>();
-    return d.hydrostatic ? pair_terms<PairMode::hydrostatic>() : pair_terms<PairMode::diffusion>();
+    if (!d.on) return pair_terms<PairMode::plain, rates_only>();
+    return d.hydrostatic ? pair_terms<PairMode::hydrostatic, rates_only>()
+                         : pair_terms<PairMode::diffusion, rates_only>();
 }
 
-}  // namespace
-
-int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration_done) {
+// The fused pair pass: the density rate and, unless `rates_only`, the
+// pressure and viscosity accelerations, from one kernel gradient per pair.
+template <bool rates_only>
+int fused_pair_pass(Model& m, bool& acceleration_done) {
     acceleration_done = false;
     DbState& db = m.db;
     WaterWorkspace& ws = m.water.workspace;
@@ -671,14 +677,16 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
     const std::size_t stride = ws.pair_stride;
     double* col = ws.pair_columns.data();
     const double* volume = ws.volume.data();
-    const PairTermsFn terms = pair_terms_for(diffusion);
+    const PairTermsFn terms = pair_terms_for<rates_only>(diffusion);
     PairInputs in{};
     in.diffusion = &diffusion;
     for (int i = 0; i < db.npart; ++i) {
         if (!active[i]) {
             db.drho_dt[i] = 0.0;
-            db.acc_pressure[i] = Vec3{};
-            db.acc_viscosity[i] = Vec3{};
+            if constexpr (!rates_only) {
+                db.acc_pressure[i] = Vec3{};
+                db.acc_viscosity[i] = Vec3{};
+            }
             continue;
         }
         const WaterPairRecord& ri = rec[i];
@@ -707,9 +715,11 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
             col[col_vy * stride + count] = ri.v.y - rj.v.y;
             col[col_vz * stride + count] = ri.v.z - rj.v.z;
             col[col_m * stride + count] = rj.mass;
-            col[col_por * stride + count] = rj.p_over_rho2;
-            col[col_h * stride + count] = rj.h;
-            col[col_rho * stride + count] = rj.rho;
+            if constexpr (!rates_only) {
+                col[col_por * stride + count] = rj.p_over_rho2;
+                col[col_h * stride + count] = rj.h;
+            }
+            if (!rates_only || diffusion.on) col[col_rho * stride + count] = rj.rho;
             if (diffusion.on) col[col_vol * stride + count] = volume[j];
             ++count;
         }
@@ -717,24 +727,8 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
 
         // The sums, in stored neighbor order.
         const double* d = col + col_d * stride;
-        const double* px = col + col_px * stride;
-        const double* py = col + col_py * stride;
-        const double* pz = col + col_pz * stride;
-        const double* wx = col + col_wx * stride;
-        const double* wy = col + col_wy * stride;
-        const double* wz = col + col_wz * stride;
         double drho = 0.0;
-        Vec3 acc_p;
-        Vec3 acc_v;
-        for (int k = 0; k < count; ++k) {
-            drho += d[k];
-            acc_p.x -= px[k];
-            acc_p.y -= py[k];
-            acc_p.z -= pz[k];
-            acc_v.x += wx[k];
-            acc_v.y += wy[k];
-            acc_v.z += wz[k];
-        }
+        for (int k = 0; k < count; ++k) drho += d[k];
         if (diffusion.on) {
             const double* dd = col + col_dd * stride;
             double diffusive = 0.0;
@@ -742,10 +736,38 @@ int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration
             drho += (diffusion.delta_c0 * ri.h) * diffusive;
         }
         db.drho_dt[i] = drho;
+        if constexpr (rates_only) continue;
+        const double* px = col + col_px * stride;
+        const double* py = col + col_py * stride;
+        const double* pz = col + col_pz * stride;
+        const double* wx = col + col_wx * stride;
+        const double* wy = col + col_wy * stride;
+        const double* wz = col + col_wz * stride;
+        Vec3 acc_p;
+        Vec3 acc_v;
+        for (int k = 0; k < count; ++k) {
+            acc_p.x -= px[k];
+            acc_p.y -= py[k];
+            acc_p.z -= pz[k];
+            acc_v.x += wx[k];
+            acc_v.y += wy[k];
+            acc_v.z += wz[k];
+        }
         db.acc_pressure[i] = acc_p;
         db.acc_viscosity[i] = acc_v;
         db.a[i] = acc_p + acc_v + db.acc_body[i];
     }
-    acceleration_done = true;
+    acceleration_done = !rates_only;
     return sph_success;
+}
+
+}  // namespace
+
+int sph_water_compute_density_rate_and_acceleration(Model& m, bool& acceleration_done) {
+    return fused_pair_pass<false>(m, acceleration_done);
+}
+
+int sph_water_compute_density_rate_fused(Model& m) {
+    bool acceleration_done = false;
+    return fused_pair_pass<true>(m, acceleration_done);
 }

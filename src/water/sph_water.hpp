@@ -105,6 +105,10 @@ bool sph_water_has_material_density(const Model& m);
 // caller computes the acceleration at its own place in the step.
 [[nodiscard]] int sph_water_compute_density_rate_and_acceleration(Model& m,
                                                                   bool& acceleration_done);
+// The density rate alone through the same pair pass (the accelerations are
+// left as they were), bit-identical to sph_water_compute_density_rate, which
+// it runs instead when the pass cannot.
+[[nodiscard]] int sph_water_compute_density_rate_fused(Model& m);
 [[nodiscard]] int sph_water_estimate_dt_limits(Model& m, double& dt_cfl, double& dt_accel,
                                                double& dt_viscous);
 [[nodiscard]] int sph_water_update_diagnostics(Model& m);

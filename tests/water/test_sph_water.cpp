@@ -544,6 +544,29 @@ TEST(WaterFusedPass, BitIdenticalToPlainDefinitionOnRandomModels) {
     }
 }
 
+// The rate-only pass (velocity Verlet's two density-rate passes) gives the
+// plain rates bit for bit and leaves the accelerations as they were.
+TEST(WaterFusedPass, RateOnlyPassEqualsThePlainRateAndKeepsTheAccelerations) {
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        auto m = random_model(seed, 300);
+        if (seed > 4) add_special_values(*m, seed);
+        ASSERT_EQ(sph_neighbor_rebuild(*m), 0);
+        const Reference ref = reference_sums(*m);
+        for (int i = 0; i < m->db.npart; ++i) {
+            m->db.a[i] = Vec3{1.0 * i, 2.0, 3.0};
+            m->db.acc_pressure[i] = Vec3{4.0, 5.0 * i, 6.0};
+            m->db.acc_viscosity[i] = Vec3{7.0, 8.0, 9.0 * i};
+        }
+        ASSERT_EQ(sph_water_compute_density_rate_fused(*m), 0);
+        for (int i = 0; i < m->db.npart; ++i) {
+            ASSERT_TRUE(same_value(m->db.drho_dt[i], ref.drho[i])) << seed << " " << i;
+            ASSERT_TRUE(same_value(m->db.a[i], Vec3{1.0 * i, 2.0, 3.0})) << i;
+            ASSERT_TRUE(same_value(m->db.acc_pressure[i], Vec3{4.0, 5.0 * i, 6.0})) << i;
+            ASSERT_TRUE(same_value(m->db.acc_viscosity[i], Vec3{7.0, 8.0, 9.0 * i})) << i;
+        }
+    }
+}
+
 TEST(WaterFusedPass, KernelGradientMatchesTheKernelModuleBitForBit) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-1.0, 1.0);

@@ -154,11 +154,15 @@ TEST(WaterDiffusion, PlainAndFusedPassesEqualTheAllPairsDefinition) {
             auto plain = std::make_unique<Model>(*m);
             ASSERT_EQ(sph_water_compute_density_rate(*plain), 0);
             ASSERT_EQ(sph_water_compute_acceleration(*plain), 0);
+            auto rates_only = std::make_unique<Model>(*m);
+            ASSERT_EQ(sph_water_compute_density_rate_fused(*rates_only), 0);
             bool done = false;
             ASSERT_EQ(sph_water_compute_density_rate_and_acceleration(*m, done), 0);
             ASSERT_TRUE(done);
             for (int i = 0; i < m->db.npart; ++i) {
                 ASSERT_TRUE(same_bits(m->db.drho_dt[i], plain->db.drho_dt[i])) << seed << " " << i;
+                ASSERT_TRUE(same_bits(rates_only->db.drho_dt[i], plain->db.drho_dt[i]))
+                    << seed << " " << i;
                 if (gravity) {
                     ASSERT_NEAR(m->db.drho_dt[i], ref.rate[i], 1e-12 * ref.scale[i])
                         << seed << " " << i;
