@@ -771,25 +771,6 @@ static void library_log_read_shell_sections(LibraryLog* log) {
     fclose(in);
 }
 
-/* The log a run reads its energy lines from: the caller's VELUNOR_LOG when
- * one is set (its earlier lines are skipped), a private temporary file
- * otherwise. 1 when there is a file to read. */
-static int library_log_begin_run(LibraryLog* log) {
-    const char* own = getenv("VELUNOR_LOG");
-    if (own == NULL || own[0] == '\0') return library_log_begin_private(log);
-    memset(log, 0, sizeof *log);
-    if (snprintf(log->path, sizeof log->path, "%s", own) >= (int)sizeof log->path) return 0;
-    FILE* in = fopen(log->path, "rb");
-    if (in != NULL) {
-        if (fseek(in, 0, SEEK_END) == 0) log->offset = ftell(in);
-        if (log->offset < 0) log->offset = 0;
-        fclose(in);
-    }
-    log->active = 1;
-    log->caller_file = 1;
-    return 1;
-}
-
 /* Size of the log file now; what has been written so far. */
 static long library_log_size(const LibraryLog* log) {
     if (!log->active) return 0;
@@ -801,6 +782,20 @@ static long library_log_size(const LibraryLog* log) {
     return size < 0 ? 0 : size;
 }
 
+/* The log a run reads its energy lines from: the caller's VELUNOR_LOG when
+ * one is set (its earlier lines are skipped), a private temporary file
+ * otherwise. 1 when there is a file to read. */
+static int library_log_begin_run(LibraryLog* log) {
+    const char* own = getenv("VELUNOR_LOG");
+    if (own == NULL || own[0] == '\0') return library_log_begin_private(log);
+    memset(log, 0, sizeof *log);
+    if (snprintf(log->path, sizeof log->path, "%s", own) >= (int)sizeof log->path) return 0;
+    log->active = 1;
+    log->caller_file = 1;
+    log->offset = library_log_size(log);
+    return 1;
+}
+
 /* The energy of the particles by phase as the library logs it after a
  * build, a restart read or write and every run call:
  *   energy step N time T water N K I gas N K I explosive N K I solid N K I
@@ -808,6 +803,9 @@ static long library_log_size(const LibraryLog* log) {
  * (N particles, K kinetic and I internal energy of each phase, P the
  * potential of the body forces). */
 enum { energy_phases = 5 };
+
+static const char* const energy_phase_names[energy_phases] = {"water", "gas", "explosive", "solid",
+                                                              "shell"};
 
 typedef struct {
     int present;
@@ -824,12 +822,11 @@ static int parse_energy_line(const char* line, EnergyLine* e) {
     int n = 0;
     if (sscanf(line, "energy step %d time %lf%n", &e->step, &e->time, &n) != 2) return 0;
     const char* p = line + n;
-    static const char* const names[energy_phases] = {"water", "gas", "explosive", "solid", "shell"};
     for (int k = 0; k < energy_phases; ++k) {
         char name[16];
         if (sscanf(p, " %15s %d %lf %lf%n", name, &e->particles[k], &e->kinetic[k], &e->internal[k],
                    &n) != 4 ||
-            strcmp(name, names[k]) != 0) {
+            strcmp(name, energy_phase_names[k]) != 0) {
             return 0;
         }
         p += n;
@@ -883,12 +880,11 @@ static const double energy_growth_warning = 0.01;
  * potential of a body force depends on where the origin is). */
 static void print_energy(const EnergyLine* start, const EnergyLine* end) {
     if (!start->present || !end->present) return;
-    static const char* const names[energy_phases] = {"water", "gas", "explosive", "solid", "shell"};
     printf("energy (J)       kinetic start -> end            internal start -> end\n");
     double scale = 0.0;
     for (int k = 0; k < energy_phases; ++k) {
         if (start->particles[k] == 0 && end->particles[k] == 0) continue;
-        printf("  %-14s %.6e -> %.6e   %.6e -> %.6e\n", names[k], start->kinetic[k],
+        printf("  %-14s %.6e -> %.6e   %.6e -> %.6e\n", energy_phase_names[k], start->kinetic[k],
                end->kinetic[k], start->internal[k], end->internal[k]);
         const double a = start->kinetic[k] + fabs(start->internal[k]);
         const double b = end->kinetic[k] + fabs(end->internal[k]);

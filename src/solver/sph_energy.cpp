@@ -22,9 +22,17 @@ double tait_compression_energy(const WaterState& w, double rho) {
     return u(rho) - u(rho0);
 }
 
-bool any_nonzero(const std::vector<double>& values) {
-    for (const double v : values) {
-        if (v != 0.0) return true;
+bool nonzero(double v) {
+    return v != 0.0;
+}
+bool nonzero(const Vec3& v) {
+    return v.x != 0.0 || v.y != 0.0 || v.z != 0.0;
+}
+
+template <class T>
+bool any_nonzero(const std::vector<T>& values) {
+    for (const T& v : values) {
+        if (nonzero(v)) return true;
     }
     return false;
 }
@@ -41,19 +49,16 @@ bool external_work_possible(const Model& m) {
         if (r.blast_region_enabled) return true;
     }
     const GasSourceState& s = m.gas.sources;
-    if (any_nonzero(s.gas_mass_source) || any_nonzero(s.gas_energy_source)) return true;
-    for (const Vec3& f : s.gas_momentum_source) {
-        if (f.x != 0.0 || f.y != 0.0 || f.z != 0.0) return true;
+    if (any_nonzero(s.gas_mass_source) || any_nonzero(s.gas_energy_source) ||
+        any_nonzero(s.gas_momentum_source)) {
+        return true;
     }
     const CouplingState& c = m.coupling;
     if (c.coupling_cumulative_work != 0.0) return true;
     for (const int flag : c.coupling_motion_flag) {
         if (flag != 0) return true;
     }
-    for (const Vec3& f : c.coupling_external_force) {
-        if (f.x != 0.0 || f.y != 0.0 || f.z != 0.0) return true;
-    }
-    return false;
+    return any_nonzero(c.coupling_external_force);
 }
 
 void append_real(std::string& line, double value) {
