@@ -77,7 +77,9 @@ def library_path():
         from . import _config  # written by `cmake --install`
     except ImportError:
         return LIBRARY_NAME
-    return getattr(_config, "LIBRARY", None) or LIBRARY_NAME
+    path = getattr(_config, "LIBRARY", "")
+    # An install tree that was moved: leave the search to the system loader.
+    return path if path and os.path.exists(path) else LIBRARY_NAME
 
 
 def load(path=None):

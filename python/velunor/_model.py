@@ -3,6 +3,7 @@
 import ctypes
 import math
 import os
+import re
 import sys
 import time as _clock
 import weakref
@@ -215,31 +216,53 @@ class _Progress:
 
 
 def _deck_end_time(path):
-    """The TIME of the deck's last *VELUNOR TIME CONTROL line, or None.
+    """The deck's end time as the library's reader takes it, or None: the
+    TIME (or END TIME) option of the last *VELUNOR line naming TIME CONTROL.
 
-    The library does not report its end time, and run(until=...) must not
-    step past it; the deck is the one place it comes from."""
+    The library has no query for it, and run(until=...) must neither step
+    past it nor miss it by a rounding, so the reader's rules are followed:
+    lines cut to 1024 characters, a byte order mark before the first line,
+    blanks trimmed, up to 64 comma-separated fields of at most 256
+    characters, keys matched by prefix, a value read up to the next blank,
+    tab, comma or slash, with a D or E exponent, a later TIME replacing an
+    earlier one."""
     end = None
     try:
         with open(path, "rb") as deck:
-            for raw in deck:
-                line = raw.decode("latin-1").strip()
-                upper = line.upper()
-                if not upper.startswith("*VELUNOR") or "TIME CONTROL" not in upper:
-                    continue
-                for field in line.split(",")[1:]:
-                    key, _, value = field.partition("=")
-                    key = key.strip().upper()
-                    if key.startswith("TIME") or key.startswith("END TIME"):
-                        try:
-                            number = float(value.strip().upper().replace("D", "E"))
-                        except ValueError:
-                            continue
-                        if number > 0.0:
-                            end = number
+            lines = deck.read().split(b"\n")
     except OSError:
         return None
+    for number, raw in enumerate(lines):
+        if raw.endswith(b"\r"):
+            raw = raw[:-1]
+        raw = raw[:1024]
+        if number == 0 and raw.startswith(b"\xef\xbb\xbf"):
+            raw = raw[3:]
+        line = raw.decode("latin-1").strip(" ")
+        upper = _upper_ascii(line)
+        if not upper.startswith("*VELUNOR") or "TIME CONTROL" not in upper:
+            continue
+        for field in line.split(",")[:64]:
+            field = field.strip(" ")[:256].rstrip(" ")
+            key, eq, value = field.partition("=")
+            key = _upper_ascii(key)
+            if not eq or not (key.startswith("TIME") or key.startswith("END TIME")):
+                continue
+            item = re.split(r"[ \t,/]", value.lstrip(" \t"), maxsplit=1)[0]
+            try:
+                seconds = float(item.replace("D", "e").replace("d", "e"))
+            except ValueError:
+                continue
+            if seconds > 0.0 and "_" not in item:
+                end = seconds
     return end
+
+
+def _upper_ascii(text):
+    return text.translate(_UPPER)
+
+
+_UPPER = {c: c - 32 for c in range(ord("a"), ord("z") + 1)}
 
 
 class Model:
@@ -347,21 +370,30 @@ class Model:
         if until is None:
             self._call("velunor_run_explicit")
             return None
-        end = min(_finite("until", until), self._end_time)
+        target = _finite("until", until)
+        deck_end = target >= self._end_time
+        end = self._end_time if deck_end else target
         meter = _Progress(progress)
         steps = 0
         try:
-            while True:
-                now = self.time
-                remaining = end - now
-                # The last step is end - now; a rounding residue is no step.
-                if remaining <= 4.0 * sys.float_info.epsilon * abs(end):
-                    break
-                dt = min(self.stable_dt(), remaining)
-                self._call("velunor_advance_explicit", dt)
+            now = self.time
+            while now < end:
+                dt = self.stable_dt()
+                if now + dt > end:
+                    dt = end - now
+                    if now + dt != end and deck_end:
+                        # The library's run lands on its end time exactly.
+                        self._call("velunor_run_explicit")
+                    elif now + dt != end and dt <= 4.0 * sys.float_info.epsilon * abs(end):
+                        break  # a rounding residue, no step
+                    else:
+                        self._call("velunor_advance_explicit", dt)
+                else:
+                    self._call("velunor_advance_explicit", dt)
                 steps += 1
-                meter.update(self.step_count, now + dt, end)
-            meter.update(self.step_count, self.time, end, force=True)
+                now = self.time
+                meter.update(self.step_count, now, self._end_time)
+            meter.update(self.step_count, now, self._end_time, force=True)
         finally:
             meter.finish()
         return steps
