@@ -7,9 +7,11 @@
 Runs examples/underwater_charge.inp (125 kg of explosive 3.125 m deep,
 a steel plate whose face lies 2.16 m below the charge, a hull panel on the
 surface) and, every N steps, records the mean pressure of the water particles
-within R of the gauge point. The default point, (0, 0, -4.2), lies on the axis
-between charge and plate, 1.075 m below the charge centre, so the outgoing
-pulse passes it on its way to the plate. Writes the pressure-time plot to
+within R of the gauge point (0.45 m by default: with fewer particles the mean
+jumps whenever the outflowing water carries one across the sphere). The
+default point, (0, 0, -4.2), lies on the axis between charge and plate,
+1.075 m below the charge centre, so the outgoing pulse passes it on its way
+to the plate. Writes the pressure-time plot to
 PLOT.png and prints the series, one "time pressure count" line per sample.
 """
 
@@ -43,7 +45,7 @@ def main(argv=None):
     parser.add_argument("--deck", default=str(DEFAULT_DECK))
     parser.add_argument("--point", type=float, nargs=3, default=(0.0, 0.0, -4.2),
                         metavar=("X", "Y", "Z"))
-    parser.add_argument("--radius", type=float, default=0.3)
+    parser.add_argument("--radius", type=float, default=0.45)
     parser.add_argument("--every", type=int, default=2, help="steps between samples")
     parser.add_argument("--until", type=float, default=None,
                         help="stop at this time (default: the deck's end time)")

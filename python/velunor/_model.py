@@ -60,7 +60,8 @@ def _get_lib():
         try:
             _lib = _library.load(path)
         except (OSError, AttributeError) as error:
-            raise VelunorError(REJECTED, f"cannot load the Velunor library {path}: {error}") from None
+            message = f"cannot load the Velunor library {path}: {error}"
+            raise VelunorError(REJECTED, message) from None
     return _lib
 
 
@@ -205,7 +206,8 @@ class _Progress:
             return
         self.last = wall
         share = 100.0 * now / end if end > 0 else 100.0
-        sys.stderr.write(f"\rvelunor: step {step}  time {now:.6g} / {end:.6g} s  ({share:5.1f} %)\x1b[K")
+        sys.stderr.write(
+            f"\rvelunor: step {step}  time {now:.6g} / {end:.6g} s  ({share:5.1f} %)\x1b[K")
         sys.stderr.flush()
         self.shown = True
 
