@@ -261,3 +261,31 @@ def test_the_end_time_is_read_as_the_library_reads_the_deck(tmp_path):
                      b"*VELUNOR TIME CONTROL, DT=1e-6, TIMEX=junk, STEPS=5\n")
     assert velunor._model._deck_end_time(deck) == 4.0e-3
     assert velunor._model._deck_end_time(tmp_path / "missing.inp") is None
+
+
+class Terminal:
+    def __init__(self, tty):
+        self.tty, self.text = tty, ""
+
+    def isatty(self):
+        return self.tty
+
+    def write(self, text):
+        self.text += text
+
+    def flush(self):
+        pass
+
+
+@pytest.mark.parametrize("tty", [True, False])
+def test_progress_is_one_refreshed_line_on_a_terminal_only(monkeypatch, lattice_deck, tty):
+    terminal = Terminal(tty)
+    monkeypatch.setattr("sys.stderr", terminal)
+    with velunor.Model(lattice_deck) as model:
+        model.build()
+        model.run(until=3 * model.stable_dt())
+    if tty:
+        assert terminal.text.startswith("\rvelunor: step ") and terminal.text.endswith("\n")
+        assert terminal.text.count("\n") == 1 and "step 3 " in terminal.text
+    else:
+        assert terminal.text == ""
