@@ -44,7 +44,7 @@ if(STEP STREQUAL "install")
   endforeach()
   # Build-tree only: the static archive, tests, benchmarks and example hosts.
   file(GLOB_RECURSE stray LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*.a
-       ${prefix}/*velunor_tests* ${prefix}/*c_host_test* ${prefix}/*coupled_plate*
+       ${prefix}/*velunor_tests* ${prefix}/*c_host_test* ${prefix}/*coupled_plate
        ${prefix}/*bench_*)
   if(stray)
     message(FATAL_ERROR "installed but build-tree only: ${stray}")
