@@ -9,7 +9,7 @@ import pytest
 
 import velunor
 from velunor import _library
-from conftest import EXAMPLES, SOURCE_DIR, read_csv
+from conftest import EXAMPLES, SOURCE_DIR, Lattice, read_csv
 
 
 def header_exports():
@@ -173,12 +173,31 @@ def test_run_until_stops_at_the_time_and_never_past_the_end(lattice, lattice_dec
         model.run(until=1.0, progress=False)
         assert model.time == pytest.approx(lattice.end_time, rel=1e-15)
         steps = model.step_count
-        model.run()  # the library's run has nothing left to do
+        model.run()  # nothing left to do
         assert model.step_count == steps
     with velunor.Model(lattice_deck) as model:
         model.build()
         model.run()
         assert model.time == pytest.approx(lattice.end_time, rel=1e-15)
+
+
+def test_run_goes_on_past_the_step_limit_of_one_library_call(tmp_path):
+    # STEPS limits one velunor_run_explicit call; run() goes on to the end
+    # time in the steps the library's run takes, landing on it exactly.
+    short = Lattice(steps=2)
+    with velunor.Model(short.write(tmp_path / "short.inp")) as model:
+        model.build()
+        taken = model.run(progress=False)
+        assert taken > 2 and model.step_count == taken
+        assert model.time == short.end_time
+        stepped = model.particles()
+    with velunor.Model(Lattice(steps=100000).write(tmp_path / "long.inp")) as model:
+        model.build()
+        model._call("velunor_run_explicit")
+        assert model.step_count == taken and model.time == short.end_time
+        called = model.particles()
+    for name in ("positions", "velocities", "density", "pressure"):
+        assert np.array_equal(stepped[name], called[name]), name
 
 
 def test_one_model_at_a_time(lattice_deck):

@@ -364,15 +364,13 @@ class Model:
         return self._end_time
 
     def run(self, until=None, progress=True):
-        """None: the library's own run to the deck's end time (one call; it
-        honours the deck's STEPS and shows no progress). A time: steps of
-        the stable size, the last one shortened to land on min(until, end
-        time); returns the number of steps taken. With `progress`, a
+        """Steps of the stable size to min(until, the deck's end time), the
+        whole run when `until` is None, the last one shortened to land
+        there exactly as the library's run lands on its end time; returns
+        the number of steps taken. The deck's STEPS (the limit of one
+        library run call) does not cut it short. With `progress`, a
         refreshed one-line progress on stderr when it is a terminal."""
-        if until is None:
-            self._call("velunor_run_explicit")
-            return None
-        target = _finite("until", until)
+        target = self._end_time if until is None else _finite("until", until)
         deck_end = target >= self._end_time
         end = self._end_time if deck_end else target
         meter = _Progress(progress)
