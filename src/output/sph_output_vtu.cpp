@@ -5,6 +5,7 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "core/sph_format.hpp"
 #include "core/sph_model.hpp"
@@ -172,9 +173,9 @@ enum class CellArray { none, connectivity, offsets, types };
 struct AppendedArray {
     std::string_view type;
     std::string_view name;
-    bool vector;                // three components
-    std::size_t value_size;     // bytes per component
-    const void* data;           // the particle array, or null for a cell array
+    bool vector;             // three components
+    std::size_t value_size;  // bytes per component
+    const void* data;        // the particle array, or null for a cell array
     CellArray cells;
 };
 
@@ -192,29 +193,29 @@ std::array<AppendedArray, appended_arrays> appended_arrays_of(const DbState& db)
     auto vectors = [](std::string_view name, const std::vector<Vec3>& v) {
         return AppendedArray{"Float64", name, true, sizeof(double), v.data(), CellArray::none};
     };
-    return {ints("particle_id", db.particle_id_ext),
-            ints("phase", db.particle_phase),
-            ints("status", db.particle_status),
-            ints("material", db.material_id),
-            ints("section", db.section_id),
-            vectors("velocity", db.v),
-            vectors("acceleration", db.a),
-            reals("density", db.rho),
-            reals("pressure", db.pressure),
-            reals("temperature", db.temperature),
-            reals("smoothing_length", db.h),
-            vectors("Points", db.x),
-            {"Int32", "connectivity", false, sizeof(std::int32_t), nullptr, CellArray::connectivity},
-            {"Int32", "offsets", false, sizeof(std::int32_t), nullptr, CellArray::offsets},
-            {"UInt8", "types", false, sizeof(std::uint8_t), nullptr, CellArray::types}};
+    return {
+        ints("particle_id", db.particle_id_ext),
+        ints("phase", db.particle_phase),
+        ints("status", db.particle_status),
+        ints("material", db.material_id),
+        ints("section", db.section_id),
+        vectors("velocity", db.v),
+        vectors("acceleration", db.a),
+        reals("density", db.rho),
+        reals("pressure", db.pressure),
+        reals("temperature", db.temperature),
+        reals("smoothing_length", db.h),
+        vectors("Points", db.x),
+        {"Int32", "connectivity", false, sizeof(std::int32_t), nullptr, CellArray::connectivity},
+        {"Int32", "offsets", false, sizeof(std::int32_t), nullptr, CellArray::offsets},
+        {"UInt8", "types", false, sizeof(std::uint8_t), nullptr, CellArray::types}};
 }
 
 std::uint64_t appended_bytes(const AppendedArray& a, int npart) {
     return static_cast<std::uint64_t>(npart) * (a.vector ? 3 : 1) * a.value_size;
 }
 
-void write_appended_array_element(SphOutputFile& f, const AppendedArray& a,
-                                  std::uint64_t offset) {
+void write_appended_array_element(SphOutputFile& f, const AppendedArray& a, std::uint64_t offset) {
     f.write("        <DataArray type=\"");
     f.write(a.type);
     f.write("\" Name=\"");
@@ -250,21 +251,26 @@ void write_binary_xml(SphOutputFile& f, const DbState& db,
     f.write("   _");
 }
 
-// connectivity 0, 1, ...; offsets 1, 2, ...; types all 1 (VTK's vertex).
+// connectivity 0, 1, ...; offsets 1, 2, ...; types all 1 (VTK's vertex),
+// generated straight into the file's buffer, a reservation at a time.
 void write_cell_block(SphOutputFile& f, CellArray cells, int npart) {
-    constexpr int piece = 16384;
-    std::array<std::int32_t, piece> ints;
-    std::array<std::uint8_t, piece> types;
-    types.fill(1);
-    for (int first = 0; first < npart; first += piece) {
-        const int n = std::min(piece, npart - first);
+    constexpr std::size_t room = SphOutputFile::max_reserve;
+    const std::size_t value_size = cells == CellArray::types ? 1 : sizeof(std::int32_t);
+    const auto piece = static_cast<std::int64_t>(room / value_size);
+    const std::int64_t shift = cells == CellArray::offsets ? 1 : 0;
+    // 64-bit, so that the last piece's end cannot overflow near INT_MAX.
+    for (std::int64_t first = 0; first < npart; first += piece) {
+        const std::int64_t n = std::min(piece, npart - first);
+        char* p = f.reserve(room);
         if (cells == CellArray::types) {
-            f.write_bytes(types.data(), static_cast<std::size_t>(n));
-            continue;
+            std::memset(p, 1, static_cast<std::size_t>(n));
+        } else {
+            for (std::int64_t i = 0; i < n; ++i) {
+                const auto value = static_cast<std::int32_t>(first + i + shift);
+                std::memcpy(p + static_cast<std::size_t>(i) * sizeof value, &value, sizeof value);
+            }
         }
-        const int start = first + (cells == CellArray::offsets ? 1 : 0);
-        for (int i = 0; i < n; ++i) ints[i] = start + i;
-        f.write_bytes(ints.data(), static_cast<std::size_t>(n) * sizeof(std::int32_t));
+        f.commit(p + static_cast<std::size_t>(n) * value_size);
     }
 }
 
