@@ -2,13 +2,17 @@
 //
 //   build/bench/bench_output                       all benchmarks
 //   build/bench/bench_output --benchmark_filter=Format
+//   build/bench/bench_output --benchmark_filter=Vtu     ASCII and binary VTU
 //
 // The step-file benchmarks write into a fresh directory under the system's
 // temporary directory (about 1.6 GB for 1,000,000 particles) and remove it.
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -24,6 +28,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int bench_particles = 1000000;
+// Bytes of one particle in the binary VTU form: five Int32 point arrays, three
+// vectors and four reals of Float64, two Int32 cell arrays and the UInt8 type.
+constexpr std::size_t binary_vtu_particle_bytes = 5 * 4 + 3 * 24 + 4 * 8 + 2 * 4 + 1;
 
 // Values of the magnitudes a run produces: positions of metres, velocities of
 // hundreds of m/s, water densities and pressures, small smoothing lengths.
@@ -75,6 +82,14 @@ struct BenchDir {
     }
     ~BenchDir() { fs::remove_all(path); }
 };
+
+// dir/p<k>.vtu
+std::string numbered_file(const fs::path& dir, int k) {
+    fs::path path = dir / "p";
+    path += std::to_string(k);
+    path += ".vtu";
+    return path.string();
+}
 
 std::uintmax_t directory_bytes(const fs::path& dir) {
     std::uintmax_t total = 0;
@@ -145,16 +160,111 @@ void BM_WriteCsv(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteCsv)->Unit(benchmark::kSecond)->Iterations(3)->UseRealTime();
 
-void BM_WriteVtu(benchmark::State& state) {
-    Model& m = bench_model();
-    BenchDir dir;
-    const std::string path = (dir.path / "p.vtu").string();
-    for (auto _ : state) {
-        if (sph_output_write_vtu(m, path) != 0) state.SkipWithError("write failed");
+// How the files of a benchmark follow each other (its argument "files"):
+// 0 each iteration writes a new file and the previous one is removed untimed,
+// so the page cache recycles its pages; 1 each replaces the same file, where
+// ext4 starts writing the new file's data to disk before the rename lands
+// (its auto_da_alloc); 2 each writes a new file and all are kept, as a run's
+// output steps are, so the kernel takes fresh pages and writes back under way.
+enum FileSequence { fresh_removed = 0, same_replaced = 1, fresh_kept = 2 };
+
+// Names the file of the next iteration, after removing the last one where
+// the sequence asks for it.
+class FileSequencer {
+  public:
+    FileSequencer(benchmark::State& state, const fs::path& dir)
+        : state_(state), dir_(dir), sequence_(static_cast<FileSequence>(state.range(0))) {}
+    const std::string& next() {
+        if (sequence_ == fresh_removed && !path_.empty()) {
+            state_.PauseTiming();
+            fs::remove(path_);
+            state_.ResumeTiming();
+        }
+        if (sequence_ != same_replaced || path_.empty()) path_ = numbered_file(dir_, ++count_);
+        return path_;
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fs::file_size(path)));
+
+  private:
+    benchmark::State& state_;
+    fs::path dir_;
+    FileSequence sequence_;
+    std::string path_;
+    int count_ = 0;
+};
+
+void file_sequences(benchmark::internal::Benchmark* b) {
+    b->ArgName("files")->Arg(fresh_removed)->Arg(same_replaced)->Arg(fresh_kept)->UseRealTime();
 }
-BENCHMARK(BM_WriteVtu)->Unit(benchmark::kSecond)->Iterations(3)->UseRealTime();
+
+// One VTU file of 1,000,000 particles per iteration in the form `format`;
+// bytes/s counts the file's bytes per wall-clock second.
+void write_vtu_files(benchmark::State& state, SphVtuFormat format) {
+    Model& m = bench_model();
+    m.output.vtu_format = format;
+    BenchDir dir;
+    FileSequencer files(state, dir.path);
+    std::uintmax_t bytes = 0;
+    for (auto _ : state) {
+        const std::string& path = files.next();
+        if (sph_output_write_vtu(m, path) != 0) state.SkipWithError("write failed");
+        bytes += fs::file_size(path);
+    }
+    m.output.vtu_format = SphVtuFormat::ascii;
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["MB_per_file"] = static_cast<double>(bytes) / state.iterations() / 1e6;
+}
+
+void BM_WriteVtu(benchmark::State& state) {
+    write_vtu_files(state, SphVtuFormat::ascii);
+}
+BENCHMARK(BM_WriteVtu)->Apply(file_sequences)->Unit(benchmark::kSecond)->Iterations(3);
+
+void BM_WriteVtuBinary(benchmark::State& state) {
+    write_vtu_files(state, SphVtuFormat::binary);
+}
+BENCHMARK(BM_WriteVtuBinary)->Apply(file_sequences)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// The machine's ceiling for the binary form: as many bytes as its file of
+// 1,000,000 particles, handed to the system in one write() per file, written
+// beside and renamed as the library writes its files.
+void BM_WriteRawBlock(benchmark::State& state) {
+    const std::vector<char> block(std::size_t{bench_particles} * binary_vtu_particle_bytes, 1);
+    BenchDir dir;
+    FileSequencer files(state, dir.path);
+    for (auto _ : state) {
+        const std::string& path = files.next();
+        const std::string side = path + ".part";
+        const int fd = ::open(side.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const bool ok = fd >= 0 && ::write(fd, block.data(), block.size()) ==
+                                       static_cast<ssize_t>(block.size());
+        if (fd >= 0) ::close(fd);
+        if (!ok || std::rename(side.c_str(), path.c_str()) != 0) state.SkipWithError("failed");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * block.size()));
+}
+BENCHMARK(BM_WriteRawBlock)->Apply(file_sequences)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// One output step as FORMAT=BINARY, CSV=NO writes it: summary, binary VTU, PVD.
+void BM_WriteStepFilesBinaryNoCsv(benchmark::State& state) {
+    Model& m = bench_model();
+    m.output.vtu_format = SphVtuFormat::binary;
+    m.output.particle_csv = false;
+    BenchDir dir;
+    m.control.output_directory = dir.path.string();
+    int step = 0;
+    for (auto _ : state) {
+        ++step;
+        if (sph_output_write_step(m, step, step * 1e-6) != 0) state.SkipWithError("write failed");
+    }
+    m.output = OutputOptions{};
+    const auto bytes = directory_bytes(dir.path);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["MB_per_step"] = static_cast<double>(bytes) / step / 1e6;
+}
+BENCHMARK(BM_WriteStepFilesBinaryNoCsv)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -44,5 +44,6 @@ struct Model {
     BlastLoadState blast_load;
     CouplingState coupling;
     PvdState pvd;
+    OutputOptions output;
     SolverState solver;
 };

@@ -413,20 +413,45 @@ int register_orientation(Model& m, std::string_view line) {
 // ---------------------------------------------------------------------------
 // *VELUNOR keywords of the run and fluid phases.
 
+// FORMAT and CSV are checked before anything of the line is stored; a blank
+// value keeps what an earlier line gave.
 int parse_output_control(Model& m, std::string_view line) {
+    OutputOptions options = m.output;
+    const std::string_view format = sph_input_get_option(line, "FORMAT");
+    if (!format.empty()) {
+        SphVtuFormat deck_format = SphVtuFormat::ascii;
+        if (!sph_output_parse_format(format, deck_format)) {
+            return sph_input_set_error(m, "invalid VELUNOR OUTPUT FORMAT");
+        }
+        // The host's VELUNOR_OUTPUT_FORMAT wins over the deck.
+        if (!options.format_override) options.vtu_format = deck_format;
+    }
+    const std::string_view csv = sph_input_get_option(line, "CSV");
+    if (!csv.empty()) {
+        if (sph_text_name_equal(csv, "YES")) {
+            options.particle_csv = true;
+        } else if (sph_text_name_equal(csv, "NO")) {
+            options.particle_csv = false;
+        } else {
+            return sph_input_set_error(m, "invalid VELUNOR OUTPUT CSV");
+        }
+    }
     std::string_view directory = sph_input_get_option(line, "DIRECTORY");
     if (directory.empty()) directory = sph_input_get_option(line, "DIR");
     if (!directory.empty()) {
         if (int status = sph_output_set_directory(m, directory)) return status;
     }
     std::string_view text = sph_input_get_option(line, "INTERVAL");
-    if (text.empty()) return sph_success;
-    int interval = 0;
-    if (int status =
-            sph_input_parse_integer_value(m, text, interval, "invalid numeric option INTERVAL")) {
-        return status;
+    if (!text.empty()) {
+        int interval = 0;
+        if (int status = sph_input_parse_integer_value(m, text, interval,
+                                                       "invalid numeric option INTERVAL")) {
+            return status;
+        }
+        if (int status = sph_output_set_interval(m, interval)) return status;
     }
-    return sph_output_set_interval(m, interval);
+    m.output = options;
+    return sph_success;
 }
 
 int parse_water_eos(Model& m, std::string_view line) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/sph_model.hpp"
+#include "core/sph_text.hpp"
 #include "output/sph_output_csv.hpp"
 #include "restart/sph_restart.hpp"
 #include "solver/sph_energy.hpp"
@@ -58,7 +59,25 @@ static void discard_modules(Model& m) {
     sph_blast_reset(m.blast);
     sph_blast_load_reset(m.blast_load);
     sph_output_reset_pvd(m.pvd);
+    m.output = OutputOptions{};
     sph_solver_reset(m.solver);
+}
+
+// The VTU form a host asked for through the environment, taking the place of
+// every deck's FORMAT until the next initialization; unset or empty asks for
+// none. Read once per initialization, as the log is.
+static int read_requested_output_format(Model& m) {
+    m.output = OutputOptions{};
+    const char* text = std::getenv(sph_output_format_variable);
+    if (text == nullptr || text[0] == '\0') return sph_success;
+    SphVtuFormat format = SphVtuFormat::ascii;
+    if (!sph_output_parse_format(sph_text_trim(text), format)) {
+        return sph_error_set(m.error, sph_error_argument,
+                             "VELUNOR_OUTPUT_FORMAT must be ASCII or BINARY");
+    }
+    m.output.format_override = format;
+    sph_output_reset_options(m.output);
+    return sph_success;
 }
 
 // Opens the log a host asked for through the environment; unset or empty
@@ -77,7 +96,10 @@ int sph_initialize(Model& m) {
     sph_error_clear(m.error);
     // A host that asked for a log and gets none must learn it: the library
     // stays uninitialized, as after finalization, and a retry starts afresh.
-    if (const int ierr = open_requested_log(m)) {
+    int ierr = open_requested_log(m);
+    if (ierr == sph_success) ierr = read_requested_output_format(m);
+    if (ierr != sph_success) {
+        (void)sph_log_close(m.log, m.error);
         discard_modules(m);
         sph_api_state_set_initialized(m.api, false);
         return ierr;
@@ -144,6 +166,7 @@ static void reset_deck_modules(Model& m) {
     sph_solid_initialize(m.solid);          // its table, body force and particle state
     sph_shell_initialize(m.shell);          // its tables and particle state
     sph_solver_reset(m.solver);             // forces of the model just dropped
+    sph_output_reset_options(m.output);     // FORMAT and CSV are the deck's
 }
 
 int sph_read_inp(Model& m, std::string_view filename) {

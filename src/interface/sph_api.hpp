@@ -27,7 +27,10 @@ Model& sph_api_model();
 // Life cycle and version. Initialization opens the log (appending) when the
 // environment variable VELUNOR_LOG names a file; one that cannot be opened
 // fails it with status 3, "failed to open log file", and leaves the library
-// uninitialized. Unset or empty: no log.
+// uninitialized. Unset or empty: no log. VELUNOR_OUTPUT_FORMAT (ASCII or
+// BINARY, case ignored) is read there too and then chooses the VTU form over
+// every deck's FORMAT until the next initialization; another value fails the
+// initialization with status 1 in the same way.
 inline constexpr const char* sph_api_log_variable = "VELUNOR_LOG";
 int sph_initialize(Model& m);
 int sph_finalize(Model& m);

@@ -257,8 +257,10 @@ std::string sph_output_step_file_stem(int step) {
 int sph_output_write_step(Model& m, int step, double time) {
     const std::string stem = sph_output_step_file_stem(step);
     const std::string& directory = m.control.output_directory;
-    if (const int status = sph_output_write_csv(m, step_path(directory, stem + ".csv"))) {
-        return status;
+    if (m.output.particle_csv) {
+        if (const int status = sph_output_write_csv(m, step_path(directory, stem + ".csv"))) {
+            return status;
+        }
     }
     if (const int status =
             sph_output_write_summary(m, step_path(directory, stem + "_summary.csv"), step, time)) {

@@ -22,8 +22,9 @@ static_assert(sph_output_csv_header.size() == 764);
 
 // Writes one row per particle at `filename` (trailing blanks trimmed). Status 0 or 3.
 [[nodiscard]] int sph_output_write_csv(Model& m, std::string_view filename);
-// Writes every step file of `step` into the output directory: particle CSV,
-// summary CSV, VTU and the PVD collection, stopping at the first failure.
+// Writes every step file of `step` into the output directory: particle CSV
+// (unless the deck turned it off), summary CSV, VTU and the PVD collection,
+// stopping at the first failure.
 [[nodiscard]] int sph_output_write_step(Model& m, int step, double time);
 // 1-based index of the first enabled coupling region listing the 0-based
 // `particle`, 0 if none.

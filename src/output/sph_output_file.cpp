@@ -93,6 +93,15 @@ void SphOutputFile::write(std::string_view text) {
     }
 }
 
+void SphOutputFile::write_bytes(const void* data, std::size_t n) {
+    if (n < capacity_ / 2) {
+        write(std::string_view(static_cast<const char*>(data), n));
+        return;
+    }
+    flush();
+    if (file_ == nullptr || std::fwrite(data, 1, n, file_) != n) failed_ = true;
+}
+
 bool SphOutputFile::close() {
     if (file_ == nullptr) return false;
     flush();

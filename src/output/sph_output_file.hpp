@@ -1,6 +1,7 @@
 #pragma once
-// Buffered text output file of the output writers: callers format straight
-// into a large buffer that is handed to the C runtime in few big writes.
+// Buffered output file of the output writers: callers format straight into a
+// large buffer that is handed to the C runtime in few big writes; large binary
+// blocks bypass the buffer.
 
 #include <cstddef>
 #include <cstdio>
@@ -32,6 +33,9 @@ class SphOutputFile {
     }
     void commit(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
     void write(std::string_view text);
+    // Raw bytes; a block of at least half the buffer goes to the system in
+    // one write of its own, without a copy.
+    void write_bytes(const void* data, std::size_t n);
     // `text` followed by carriage return and line feed.
     void write_line(std::string_view text) {
         write(text);

@@ -1,5 +1,12 @@
 #include "output/sph_output_vtu.hpp"
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
 #include "core/sph_format.hpp"
 #include "core/sph_model.hpp"
 #include "core/sph_text.hpp"
@@ -15,9 +22,16 @@ constexpr std::string_view pvd_full = "PVD output entry capacity exceeded";
 
 constexpr std::string_view data_array_end = "        </DataArray>\r\n";
 
-void sph_vtu_write_header(SphOutputFile& f, int npart) {
+constexpr std::string_view vtu_ascii_root =
+    R"(<VTKFile type="UnstructuredGrid" version="0.1" byte_order="LittleEndian">)";
+// Version 1.0 with 64-bit block headers, as VTK 9 writes it itself: a 32-bit
+// header could not give the size of an array above 4 GiB (1.8e8 particles).
+constexpr std::string_view vtu_binary_root =
+    R"(<VTKFile type="UnstructuredGrid" version="1.0" byte_order="LittleEndian" header_type="UInt64">)";
+
+void sph_vtu_write_header(SphOutputFile& f, int npart, std::string_view root) {
     f.write_line("<?xml version=\"1.0\"?>");
-    f.write_line(R"(<VTKFile type="UnstructuredGrid" version="0.1" byte_order="LittleEndian">)");
+    f.write_line(root);
     f.write_line("  <UnstructuredGrid>");
     f.write("    <Piece NumberOfPoints=\"");
     char* p = f.reserve(2 * sph_format_int_max_width);
@@ -136,10 +150,167 @@ void sph_vtu_write_footer(SphOutputFile& f) {
     f.write_line("</VTKFile>");
 }
 
+void write_ascii_vtu(SphOutputFile& f, const DbState& db) {
+    sph_vtu_write_header(f, db.npart, vtu_ascii_root);
+    sph_vtu_write_point_data(f, db);
+    sph_vtu_write_points(f, db);
+    sph_vtu_write_cells(f, db.npart);
+    sph_vtu_write_footer(f);
+}
+
+// ---------------------------------------------------------------------------
+// Binary VTU: the XML names every array with its offset into one raw
+// appended block, where each array is a UInt64 byte count followed by its
+// values exactly as they lie in memory.
+
+static_assert(std::endian::native == std::endian::little,
+              "the appended VTU blocks are the particle arrays' own bytes");
+static_assert(sizeof(Vec3) == 3 * sizeof(double), "a Vec3 array is three doubles per point");
+
+// The cell arrays are not stored anywhere; they are generated in pieces.
+enum class CellArray { none, connectivity, offsets, types };
+
+struct AppendedArray {
+    std::string_view type;
+    std::string_view name;
+    bool vector;             // three components
+    std::size_t value_size;  // bytes per component
+    const void* data;        // the particle array, or null for a cell array
+    CellArray cells;
+};
+
+constexpr std::size_t point_data_arrays = 11;
+constexpr std::size_t appended_arrays = point_data_arrays + 4;
+
+// In file order: the point data, the points, the three cell arrays.
+std::array<AppendedArray, appended_arrays> appended_arrays_of(const DbState& db) {
+    auto ints = [](std::string_view name, const std::vector<int>& v) {
+        return AppendedArray{"Int32", name, false, sizeof(int), v.data(), CellArray::none};
+    };
+    auto reals = [](std::string_view name, const std::vector<double>& v) {
+        return AppendedArray{"Float64", name, false, sizeof(double), v.data(), CellArray::none};
+    };
+    auto vectors = [](std::string_view name, const std::vector<Vec3>& v) {
+        return AppendedArray{"Float64", name, true, sizeof(double), v.data(), CellArray::none};
+    };
+    return {
+        ints("particle_id", db.particle_id_ext),
+        ints("phase", db.particle_phase),
+        ints("status", db.particle_status),
+        ints("material", db.material_id),
+        ints("section", db.section_id),
+        vectors("velocity", db.v),
+        vectors("acceleration", db.a),
+        reals("density", db.rho),
+        reals("pressure", db.pressure),
+        reals("temperature", db.temperature),
+        reals("smoothing_length", db.h),
+        vectors("Points", db.x),
+        {"Int32", "connectivity", false, sizeof(std::int32_t), nullptr, CellArray::connectivity},
+        {"Int32", "offsets", false, sizeof(std::int32_t), nullptr, CellArray::offsets},
+        {"UInt8", "types", false, sizeof(std::uint8_t), nullptr, CellArray::types}};
+}
+
+std::uint64_t appended_bytes(const AppendedArray& a, int npart) {
+    return static_cast<std::uint64_t>(npart) * (a.vector ? 3 : 1) * a.value_size;
+}
+
+void write_appended_array_element(SphOutputFile& f, const AppendedArray& a, std::uint64_t offset) {
+    f.write("        <DataArray type=\"");
+    f.write(a.type);
+    f.write("\" Name=\"");
+    f.write(a.name);
+    f.write(a.vector ? "\" NumberOfComponents=\"3\"" : "\"");
+    f.write(" format=\"appended\" offset=\"");
+    char* p = f.reserve(24);
+    f.commit(std::to_chars(p, p + 24, offset).ptr);
+    f.write_line("\"/>");
+}
+
+void write_binary_xml(SphOutputFile& f, const DbState& db,
+                      const std::array<AppendedArray, appended_arrays>& arrays) {
+    sph_vtu_write_header(f, db.npart, vtu_binary_root);
+    std::uint64_t offset = 0;
+    for (std::size_t k = 0; k < arrays.size(); ++k) {
+        if (k == 0) f.write_line(R"(      <PointData Scalars="pressure" Vectors="velocity">)");
+        if (k == point_data_arrays) {
+            f.write_line("      </PointData>");
+            f.write_line("      <Points>");
+        }
+        if (k == point_data_arrays + 1) {
+            f.write_line("      </Points>");
+            f.write_line("      <Cells>");
+        }
+        write_appended_array_element(f, arrays[k], offset);
+        offset += sizeof(std::uint64_t) + appended_bytes(arrays[k], db.npart);
+    }
+    f.write_line("      </Cells>");
+    f.write_line("    </Piece>");
+    f.write_line("  </UnstructuredGrid>");
+    f.write_line(R"(  <AppendedData encoding="raw">)");
+    f.write("   _");
+}
+
+// connectivity 0, 1, ...; offsets 1, 2, ...; types all 1 (VTK's vertex),
+// generated straight into the file's buffer, a reservation at a time.
+void write_cell_block(SphOutputFile& f, CellArray cells, int npart) {
+    constexpr std::size_t room = SphOutputFile::max_reserve;
+    const std::size_t value_size = cells == CellArray::types ? 1 : sizeof(std::int32_t);
+    const auto piece = static_cast<std::int64_t>(room / value_size);
+    const std::int64_t shift = cells == CellArray::offsets ? 1 : 0;
+    // 64-bit, so that the last piece's end cannot overflow near INT_MAX.
+    for (std::int64_t first = 0; first < npart; first += piece) {
+        const std::int64_t n = std::min(piece, npart - first);
+        char* p = f.reserve(room);
+        if (cells == CellArray::types) {
+            std::memset(p, 1, static_cast<std::size_t>(n));
+        } else {
+            for (std::int64_t i = 0; i < n; ++i) {
+                const auto value = static_cast<std::int32_t>(first + i + shift);
+                std::memcpy(p + static_cast<std::size_t>(i) * sizeof value, &value, sizeof value);
+            }
+        }
+        f.commit(p + static_cast<std::size_t>(n) * value_size);
+    }
+}
+
+void write_binary_vtu(SphOutputFile& f, const DbState& db) {
+    const auto arrays = appended_arrays_of(db);
+    write_binary_xml(f, db, arrays);
+    for (const AppendedArray& a : arrays) {
+        const std::uint64_t bytes = appended_bytes(a, db.npart);
+        f.write_bytes(&bytes, sizeof bytes);
+        if (a.cells == CellArray::none) {
+            f.write_bytes(a.data, static_cast<std::size_t>(bytes));
+        } else {
+            write_cell_block(f, a.cells, db.npart);
+        }
+    }
+    f.write_line("");
+    f.write_line("  </AppendedData>");
+    f.write_line("</VTKFile>");
+}
+
 }  // namespace
 
 void sph_output_reset_pvd(PvdState& pvd) {
     pvd.entries.clear();
+}
+
+void sph_output_reset_options(OutputOptions& options) {
+    options.vtu_format = options.format_override.value_or(SphVtuFormat::ascii);
+    options.particle_csv = true;
+}
+
+bool sph_output_parse_format(std::string_view word, SphVtuFormat& format) {
+    if (sph_text_name_equal(word, "ASCII")) {
+        format = SphVtuFormat::ascii;
+    } else if (sph_text_name_equal(word, "BINARY")) {
+        format = SphVtuFormat::binary;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 int sph_output_write_vtu(Model& m, std::string_view filename) {
@@ -148,12 +319,11 @@ int sph_output_write_vtu(Model& m, std::string_view filename) {
     if (!f.open_replacing(sph_text_trim_trailing(filename))) {
         return sph_error_set(m.error, sph_error_io, vtu_open_failed);
     }
-    const int npart = m.db.npart;
-    sph_vtu_write_header(f, npart);
-    sph_vtu_write_point_data(f, m.db);
-    sph_vtu_write_points(f, m.db);
-    sph_vtu_write_cells(f, npart);
-    sph_vtu_write_footer(f);
+    if (m.output.vtu_format == SphVtuFormat::binary) {
+        write_binary_vtu(f, m.db);
+    } else {
+        write_ascii_vtu(f, m.db);
+    }
     // A short write (disk full) must not pass for a complete file.
     if (!f.close()) return sph_error_set(m.error, sph_error_io, vtu_write_failed);
     return sph_success;

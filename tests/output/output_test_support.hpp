@@ -1,10 +1,14 @@
 #pragma once
-// Small hand-built models and temporary directories for the output tests.
+// Small hand-built models, temporary directories and a file size limit for
+// the output tests.
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -74,6 +78,34 @@ inline std::string read_file(const std::filesystem::path& path) {
     text << in.rdbuf();
     return text.str();
 }
+
+// Lowers the soft file size limit for its lifetime, with SIGXFSZ ignored, so
+// that writes beyond `bytes` fail as on a full disk; both are restored after.
+// Nothing but the call under test may write a file meanwhile (no assertions).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &saved_action_);
+        getrlimit(RLIMIT_FSIZE, &saved_limit_);
+        rlimit lowered = saved_limit_;
+        lowered.rlim_cur = std::min(bytes, saved_limit_.rlim_max);
+        active_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_limit_);
+        sigaction(SIGXFSZ, &saved_action_, nullptr);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool active() const { return active_; }
+
+  private:
+    struct sigaction saved_action_ {};
+    rlimit saved_limit_{};
+    bool active_ = false;
+};
 
 // A fresh directory removed with everything in it at the end of the test.
 class TempDir {

@@ -92,34 +92,6 @@ std::vector<std::string> side_files(const fs::path& dir) {
     return found;
 }
 
-// Lowers the soft file size limit for its lifetime, with SIGXFSZ ignored, so
-// that writes beyond `bytes` fail as on a full disk; both are restored after.
-// Nothing but the call under test may write a file meanwhile (no assertions).
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigaction(SIGXFSZ, &ignore, &saved_action_);
-        getrlimit(RLIMIT_FSIZE, &saved_limit_);
-        rlimit lowered = saved_limit_;
-        lowered.rlim_cur = std::min(bytes, saved_limit_.rlim_max);
-        active_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_limit_);
-        sigaction(SIGXFSZ, &saved_action_, nullptr);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool active() const { return active_; }
-
-  private:
-    struct sigaction saved_action_ {};
-    rlimit saved_limit_{};
-    bool active_ = false;
-};
-
 // n water particles on a 15 x 15 grid of layers, every value distinct: the
 // files span several of the writer's 1 MiB buffers.
 void fill_block(Model& m, int n) {
