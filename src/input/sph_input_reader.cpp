@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <span>
 #include <cmath>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -74,8 +74,8 @@ int parse_element(Model& m, const SphCsvFields& f) {
     int conn[sph_max_element_nodes] = {};
     int nconn = f.count - 1 < sph_max_element_nodes ? f.count - 1 : sph_max_element_nodes;
     if (f.count - 1 > sph_max_element_nodes) {
-        sph_input_warn(m, "node ids after the 8th of element " + std::to_string(id) +
-                              " are ignored");
+        sph_input_warn(m,
+                       "node ids after the 8th of element " + std::to_string(id) + " are ignored");
     }
     for (int k = 0; k < nconn; ++k) {
         if (!sph_number_read_int(f.field[static_cast<std::size_t>(k + 1)], conn[k])) {
@@ -296,20 +296,20 @@ constexpr std::string_view nset_options[] = {"NSET"};
 constexpr std::string_view elset_options[] = {"ELSET"};
 constexpr std::string_view initial_conditions_options[] = {"TYPE"};
 constexpr std::string_view material_options[] = {"NAME", "TYPE"};
-constexpr std::string_view section_options[] = {
-    "ELSET|NSET", "MATERIAL", "ORIENTATION", "THICKNESS", "POINTS", "SHEAR_CORRECTION|SHEAR"};
+constexpr std::string_view section_options[] = {"ELSET|NSET", "MATERIAL", "ORIENTATION",
+                                                "THICKNESS",  "POINTS",   "SHEAR_CORRECTION|SHEAR"};
 constexpr std::string_view orientation_options[] = {"NAME"};
 constexpr std::string_view generate_word[] = {"GENERATE"};
 
 // FORMAT and CSV select the output form of the step files.
 constexpr std::string_view output_options[] = {"DIRECTORY|DIR", "INTERVAL", "FORMAT", "CSV"};
-constexpr std::string_view water_eos_options[] = {"TYPE", "MATERIAL", "RHO0", "C0",
+constexpr std::string_view water_eos_options[] = {"TYPE",  "MATERIAL", "RHO0", "C0",
                                                   "GAMMA", "P0",       "B"};
 constexpr std::string_view ideal_gas_options[] = {"TYPE", "MATERIAL", "GAMMA", "E0", "P0"};
 constexpr std::string_view jwl_options[] = {"TYPE", "MATERIAL", "RHO0",  "A", "B",
                                             "R1",   "R2",       "OMEGA", "E0"};
-constexpr std::string_view stiffened_gas_options[] = {"TYPE", "MATERIAL", "RHO0",
-                                                      "GAMMA", "E0",      "PINF"};
+constexpr std::string_view stiffened_gas_options[] = {"TYPE",  "MATERIAL", "RHO0",
+                                                      "GAMMA", "E0",       "PINF"};
 // A gas TYPE that the gas module refuses: the line fails anyway.
 constexpr std::string_view gas_eos_options[] = {"TYPE", "MATERIAL"};
 constexpr std::string_view viscosity_options[] = {"TYPE", "MATERIAL", "ALPHA",
@@ -329,19 +329,18 @@ constexpr std::string_view blast_region_options[] = {"NAME",
                                                      "MODE|PROJECTION",
                                                      "ENABLED|ACTIVE"};
 constexpr std::string_view explosive_options[] = {
-    "MATERIAL", "TYPE",   "PRODUCT_MATERIAL", "CONVERSION", "DETONATION_VELOCITY",
+    "MATERIAL", "TYPE",     "PRODUCT_MATERIAL", "CONVERSION", "DETONATION_VELOCITY",
     "ENERGY",   "BURN_TIME"};
 constexpr std::string_view ignition_options[] = {"MATERIAL", "X", "Y", "Z", "TIME"};
 constexpr std::string_view solid_control_options[] = {"MATERIAL", "SOFTENING", "WIDTH", "H",
                                                       "VOLUME"};
 constexpr std::string_view shell_director_options[] = {"SET|NSET|ELSET", "NX", "NY", "NZ"};
-constexpr std::string_view shell_rotation_options[] = {"SET|NSET|ELSET", "OX", "OY", "OZ",
-                                                       "AX",             "AY", "AZ"};
+constexpr std::string_view shell_rotation_options[] = {
+    "SET|NSET|ELSET", "OX", "OY", "OZ", "AX", "AY", "AZ"};
 constexpr std::string_view shell_control_options[] = {"MATERIAL", "SOFTENING", "WIDTH"};
 constexpr std::string_view coupling_region_options[] = {
-    "NAME",      "SET|NSET|ELSET", "TYPE",         "SURFACE",       "MATERIAL",
-    "SECTION",   "EXPORT",         "IMPORT",       "LOAD_MODE",     "DISTRIBUTION",
-    "CONTACT_STATE", "ENABLED",    "PHASE"};
+    "NAME",   "SET|NSET|ELSET", "TYPE",         "SURFACE",       "MATERIAL", "SECTION", "EXPORT",
+    "IMPORT", "LOAD_MODE",      "DISTRIBUTION", "CONTACT_STATE", "ENABLED",  "PHASE"};
 constexpr std::string_view tamrix_options[] = {"WORKER",
                                                "REGION",
                                                "EXPORT_RADIUS",
@@ -984,18 +983,27 @@ int parse_tamrix_options(Model& m, std::string_view line) {
 // The *VELUNOR keyword names of the phrase table, for the did-you-mean of an
 // unknown one.
 constexpr std::string_view velunor_keywords[] = {
-    "*VELUNOR TIME CONTROL",    "*VELUNOR OUTPUT",        "*VELUNOR COUPLING REGION",
-    "*VELUNOR TAMRIX",          "*VELUNOR EOS",           "*VELUNOR VISCOSITY",
-    "*VELUNOR PARTICLE CONTROL", "*VELUNOR BODY FORCE",   "*VELUNOR BLAST REGION",
-    "*VELUNOR EXPLOSIVE",       "*VELUNOR IGNITION",      "*VELUNOR SHELL DIRECTOR",
-    "*VELUNOR SHELL ROTATION",  "*VELUNOR SHELL CONTROL", "*VELUNOR SOLID CONTROL"};
+    "*VELUNOR TIME CONTROL",     "*VELUNOR OUTPUT",        "*VELUNOR COUPLING REGION",
+    "*VELUNOR TAMRIX",           "*VELUNOR EOS",           "*VELUNOR VISCOSITY",
+    "*VELUNOR PARTICLE CONTROL", "*VELUNOR BODY FORCE",    "*VELUNOR BLAST REGION",
+    "*VELUNOR EXPLOSIVE",        "*VELUNOR IGNITION",      "*VELUNOR SHELL DIRECTOR",
+    "*VELUNOR SHELL ROTATION",   "*VELUNOR SHELL CONTROL", "*VELUNOR SOLID CONTROL"};
 
 // Standard keyword names (the prefixes of sph_inp_keyword_id and the two
 // section keywords), for the did-you-mean of an unknown keyword.
-constexpr std::string_view standard_keywords[] = {
-    "*NODE",          "*ELEMENT", "*NSET",    "*ELSET",   "*MATERIAL",
-    "*SOLID SECTION", "*SHELL SECTION",       "*DENSITY", "*ELASTIC",
-    "*PLASTIC",       "*DAMAGE INITIATION",   "*ORIENTATION", "*INITIAL CONDITIONS"};
+constexpr std::string_view standard_keywords[] = {"*NODE",
+                                                  "*ELEMENT",
+                                                  "*NSET",
+                                                  "*ELSET",
+                                                  "*MATERIAL",
+                                                  "*SOLID SECTION",
+                                                  "*SHELL SECTION",
+                                                  "*DENSITY",
+                                                  "*ELASTIC",
+                                                  "*PLASTIC",
+                                                  "*DAMAGE INITIATION",
+                                                  "*ORIENTATION",
+                                                  "*INITIAL CONDITIONS"};
 
 // One counted warning: a keyword the reader does not know, ignored with its
 // data lines.
@@ -1189,8 +1197,8 @@ int sph_input_get_warning_count(const Model& m) {
 void sph_input_log_names(Model& m) {
     if (!m.log.sph_log_is_open) return;
     for (std::size_t k = 0; k < m.db.materials.size(); ++k) {
-        sph_log_info(m.log, "material " + std::to_string(k + 1) + " " +
-                                m.db.materials[k].material_name);
+        sph_log_info(m.log,
+                     "material " + std::to_string(k + 1) + " " + m.db.materials[k].material_name);
     }
     for (std::size_t k = 0; k < m.db.sections.size(); ++k) {
         sph_log_info(m.log,
@@ -1252,8 +1260,8 @@ void sph_input_warn_trailing_text(Model& m, std::string_view value, std::string_
     const std::size_t end = static_cast<std::size_t>(item.data() - value.data()) + item.size();
     const std::string_view rest = sph_text_trim(value.substr(end));
     if (rest.empty()) return;
-    sph_input_warn(m, "text \"" + std::string(rest) + "\" after the value of " +
-                          std::string(name) + " is ignored");
+    sph_input_warn(m, "text \"" + std::string(rest) + "\" after the value of " + std::string(name) +
+                          " is ignored");
 }
 
 std::string_view sph_input_get_option(std::string_view line, std::string_view name) {
@@ -1292,8 +1300,8 @@ int sph_input_get_required_real(Model& m, std::string_view line, std::string_vie
     if (text.empty()) {
         return sph_input_set_error(m, "missing required option " + std::string(name));
     }
-    if (int status =
-            sph_input_parse_real_value(m, text, value, "invalid numeric option " + std::string(name))) {
+    if (int status = sph_input_parse_real_value(m, text, value,
+                                                "invalid numeric option " + std::string(name))) {
         return status;
     }
     sph_input_warn_trailing_text(m, text, name);
@@ -1304,8 +1312,8 @@ int sph_input_get_optional_real(Model& m, std::string_view line, std::string_vie
                                 double& value) {
     std::string_view text = sph_input_get_option(line, name);
     if (text.empty()) return sph_success;
-    if (int status =
-            sph_input_parse_real_value(m, text, value, "invalid numeric option " + std::string(name))) {
+    if (int status = sph_input_parse_real_value(m, text, value,
+                                                "invalid numeric option " + std::string(name))) {
         return status;
     }
     sph_input_warn_trailing_text(m, text, name);

@@ -28,7 +28,7 @@ TimeItem classify_key(std::string_view key) {
 }
 
 // The keys the scan knows, for the did-you-mean of an unknown one.
-constexpr std::string_view time_keys[] = {"DT",    "TIME",      "END TIME",  "STEPS",
+constexpr std::string_view time_keys[] = {"DT",        "TIME",   "END TIME",  "STEPS",
                                           "MAX STEPS", "SAFETY", "INTEGRATOR"};
 constexpr std::string_view keyword = "*VELUNOR TIME CONTROL";
 
