@@ -38,6 +38,9 @@
 #ifndef S_ISDIR
 #define S_ISDIR(mode) (((mode)&S_IFMT) == S_IFDIR)
 #endif
+#ifndef S_ISREG
+#define S_ISREG(mode) (((mode)&S_IFMT) == S_IFREG)
+#endif
 
 enum { exit_ok = 0, exit_failure = 1, exit_usage = 2 };
 
@@ -260,13 +263,18 @@ static int list_directory(const char* dir, EntryVisit visit, void* data) {
 #endif
 }
 
-/* Files of a series the library writes: velunor_*.vtu, velunor_*.csv (the
- * summaries among them) and velunor.pvd. */
+/* Regular files of a series the library writes: velunor_*.vtu,
+ * velunor_*.csv (the summaries among them) and velunor.pvd. */
 static void count_series_file(const char* dir, const char* name, void* data) {
-    (void)dir;
-    if (strcmp(name, "velunor.pvd") == 0 ||
-        (strncmp(name, "velunor_", 8) == 0 &&
-         (ends_with(name, ".vtu") || ends_with(name, ".csv")))) {
+    if (strcmp(name, "velunor.pvd") != 0 &&
+        (strncmp(name, "velunor_", 8) != 0 ||
+         (!ends_with(name, ".vtu") && !ends_with(name, ".csv")))) {
+        return;
+    }
+    char path[2048];
+    struct stat st;
+    if (snprintf(path, sizeof path, "%s/%s", dir, name) < (int)sizeof path &&
+        stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
         *(int*)data += 1;
     }
 }

@@ -1240,7 +1240,9 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
 std::string_view sph_input_closest_name(std::string_view name,
                                         std::span<const std::string_view> names) {
     // One edit in short names, two from six characters on: closer than that
-    // a misspelling is likelier than another word.
+    // a misspelling is likelier than another word. One edit turns a name of
+    // one or two characters into another name (E0 and C0), not a misspelling.
+    if (name.size() < 3) return {};
     const std::size_t limit = name.size() >= 6 ? 2 : 1;
     std::string_view best;
     std::size_t best_distance = limit + 1;

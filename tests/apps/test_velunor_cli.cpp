@@ -390,8 +390,10 @@ TEST_F(Cli, InfoDescribesTheBundledExample) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("particles        4096\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("  water        4096 particles\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("  material 1   4096 particles\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("  section 1    1 particles\n"), std::string::npos) << r.out;
+    // Materials and sections with the names the deck gives them.
+    EXPECT_NE(r.out.find("  material 1   4096 particles, name Water\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  section 1    1 particles, name FIRST\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("warnings         0\n"), std::string::npos) << r.out;
     // h / (c0 (1 + alpha)) * safety = 0.013 / (1480 * 1.5) * 0.25.
     EXPECT_NE(r.out.find("stable dt        1.463964e-06\n"), std::string::npos) << r.out;
@@ -641,8 +643,9 @@ TEST_F(Cli, WaterAndGasModelsPrintOnlyTheirOwnLines) {
     EXPECT_EQ(r.out, "deck             " + std::string(VELUNOR_SOURCE_DIR) +
                          "/examples/water_release.inp\n"
                          "particles        4096\nphases:\n  water        4096 particles\n"
-                         "not active       0\nmaterials:\n  material 1   4096 particles\n"
-                         "sections:\n  none         4095 particles\n  section 1    1 particles\n"
+                         "not active       0\nmaterials:\n"
+                         "  material 1   4096 particles, name Water\nsections:\n"
+                         "  none         4095 particles\n  section 1    1 particles, name FIRST\n"
                          "warnings         0\nstable dt        1.463964e-06\n");
 
     // Water and gas: the gas lines and nothing of the burn or of solids.
@@ -795,7 +798,10 @@ TEST_F(Cli, ExplosiveAndSolidBuildFailuresGiveTheMessageAndStatus) {
     EXPECT_EQ(r.code, 0) << r.err;
     r = run("run '" + no_target.string() + "'");
     EXPECT_EQ(r.code, 1);
+    // Products is the material of no section: the build counts a warning.
     EXPECT_EQ(r.err,
+              "warning: 1 more counted warning of the model build (materials that no particle "
+              "uses, unused orientations, disabled blast regions)\n"
               "error: Explosive SOURCE conversion has no active product Gas target (status 4)\n");
     EXPECT_EQ(r.out, "");
 
@@ -921,12 +927,15 @@ TEST_F(Cli, InfoListsCouplingRegions) {
 
 namespace {
 
-// Every regular file of `dir` by name, without `skip`.
+// Every regular file of `dir` by name, without `skip` and without the run's
+// velunor.log (which holds the command line and the wall time).
 std::map<std::string, std::string> files_of(const fs::path& dir, const std::string& skip = "") {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        if (entry.is_regular_file() && name != skip) files[name] = read_text(entry.path());
+        if (entry.is_regular_file() && name != skip && name != "velunor.log") {
+            files[name] = read_text(entry.path());
+        }
     }
     return files;
 }
@@ -940,11 +949,14 @@ std::pair<double, int> time_and_step(const std::string& restart) {
     return {time, step};
 }
 
-// The lines of a run's report that a restart file does not change.
+// The lines of a run's report that a restart file does not change: all but
+// the wall time, the restart file and the closing list of files written
+// (which names the directory and the restart file).
 std::string report_without_wall_time(const std::string& out) {
     std::string kept;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("files written", 0) == 0) break;
         if (line.rfind("wall time", 0) != 0 && line.rfind("restart file", 0) != 0) {
             kept += line + "\n";
         }
@@ -1066,7 +1078,13 @@ TEST_F(Cli, ResumeFromAnIntermediateRestartEndsAsTheUninterruptedRun) {
         fs::create_directories(blocker);
         const Result stopped = run(args + " --restart-every 3");
         EXPECT_EQ(stopped.code, 1);
-        EXPECT_EQ(stopped.err, "error: failed to open CSV output file (status 3)\n");
+        // After the build's counted warnings, if any (the blocker is no
+        // file of an earlier series).
+        const std::size_t error_at = stopped.err.find("error: ");
+        ASSERT_NE(error_at, std::string::npos) << stopped.err;
+        EXPECT_EQ(stopped.err.substr(error_at),
+                  "error: failed to open CSV output file (status 3)\n");
+        EXPECT_EQ(stopped.err.find("earlier series"), std::string::npos) << stopped.err;
         EXPECT_EQ(stopped.out, "");
         const Result info = run("info '" + restart.string() + "'");
         ASSERT_EQ(info.code, 0) << info.err;
@@ -1247,20 +1265,23 @@ TEST_F(Cli, RestartOptionFailures) {
     EXPECT_EQ(r.err.rfind("velunor: --restart-every needs a positive integer, not: 0\n", 0), 0u)
         << r.err;
 
+    // The deck's *HEADING is told before each failure.
+    const std::string heading = "warning: " + deck.string() +
+                                ":1: unknown keyword *HEADING (ignored with its data lines)\n";
     r = run(run_deck + " --resume '" + (dir_ / "missing.rst").string() + "'");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "error: failed to open restart file for reading (status 3)\n");
+    EXPECT_EQ(r.err, heading + "error: failed to open restart file for reading (status 3)\n");
     EXPECT_EQ(r.out, "");
     r = run(run_deck + " --resume '" + deck.string() + "'");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "error: invalid restart header (status 4)\n");
+    EXPECT_EQ(r.err, heading + "error: invalid restart header (status 4)\n");
 
     // A directory where the file goes: the first write fails and ends the run.
     const fs::path out = dir_ / "out";
     fs::create_directories(out / "velunor_restart.txt");
     r = run(run_deck + " --output '" + out.string() + "' --restart-every 2");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "error: failed to open restart file for writing (status 3)\n");
+    EXPECT_EQ(r.err, heading + "error: failed to open restart file for writing (status 3)\n");
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(fs::exists(out / "velunor_00000003.csv"));  // stopped at step 2
 
@@ -1410,17 +1431,6 @@ std::string water_and_solid_deck(int steps) {
            std::to_string(steps) + ", SAFETY=0.25\n";
 }
 
-std::map<std::string, std::string> files_of(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        const std::string name = e.path().filename().string();
-        if (name != "velunor.log" && name != "velunor_restart.txt") {
-            files[name] = read_text(e.path());
-        }
-    }
-    return files;
-}
-
 // All particle arrays of the library's model, as bytes.
 std::string state_bytes() {
     int n = 0;
@@ -1478,7 +1488,7 @@ TEST_F(Cli, HostSteppedRunEndsInTheStateAndFilesOfTheRunCalls) {
     EXPECT_EQ(velunor_finalize(), 0);
     EXPECT_NE(r.out.find(format("steps            %d\n", step)), std::string::npos) << r.out;
 
-    const auto host_files = files_of(host), call_files = files_of(calls);
+    const auto host_files = files_of(host, "velunor_restart.txt"), call_files = files_of(calls);
     EXPECT_EQ(host_files.size(), 3u * (2u + static_cast<std::size_t>(step / 3)) + 1u);
     ASSERT_EQ(host_files.size(), call_files.size());
     for (const auto& [name, text] : call_files) {

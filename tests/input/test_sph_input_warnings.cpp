@@ -29,7 +29,9 @@ std::vector<std::string> log_lines(const std::filesystem::path& path) {
 // Reads `text` with the model's log open (when `log` is not empty); the
 // read status.
 int read_logged(Model& m, const TempDeck& deck, const std::filesystem::path& log) {
-    if (!log.empty()) EXPECT_EQ(sph_log_open(m.log, m.error, log.string()), 0);
+    if (!log.empty()) {
+        EXPECT_EQ(sph_log_open(m.log, m.error, log.string()), 0);
+    }
     const int status = sph_input_read(m, deck.path());
     EXPECT_EQ(sph_log_close(m.log, m.error), 0);
     return status;
