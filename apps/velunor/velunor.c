@@ -44,10 +44,11 @@
 
 enum { exit_ok = 0, exit_failure = 1, exit_usage = 2 };
 
-#define VELUNOR_USAGE_LINES                                                           \
-    "usage: velunor run DECK [--output DIR] [--interval N] [--restart-every N]\n"     \
-    "                        [--resume FILE] [--progress-every SECONDS] [--binary]\n" \
-    "       velunor info DECK | RESTART_FILE\n"                                       \
+#define VELUNOR_USAGE_LINES                                            \
+    "usage: velunor run DECK [--output DIR | -o DIR] [--interval N]\n" \
+    "                        [--restart-every N] [--resume FILE]\n"    \
+    "                        [--progress-every SECONDS] [--binary]\n"  \
+    "       velunor info DECK | RESTART_FILE\n"                        \
     "       velunor --version | --help\n"
 
 /* Seconds between the plain progress lines of a run whose stderr is not a
@@ -58,7 +59,7 @@ static const char* const usage_text = VELUNOR_USAGE_LINES
     "\n"
     "  run       read and build DECK, then run it to its end time; prints the\n"
     "            deck's warnings (\"warning: FILE:LINE: ...\") on stderr, progress\n"
-    "            on stderr (a line refreshed a few times a second on a terminal,\n"
+    "            on stderr (a line refreshed twice a second on a terminal,\n"
     "            otherwise a plain line every --progress-every seconds) and a\n"
     "            summary on stdout that ends with the files written\n"
     "  info      read and build DECK and describe the model: its warnings (on\n"
@@ -1177,8 +1178,9 @@ typedef struct {
     double next_plain; /* wall clock of the next plain line */
 } RunState;
 
-/* Seconds between refreshes of the live line: more than twice a second. */
-static const double live_refresh = 0.25;
+/* Seconds between refreshes of the live line: twice a second, often enough
+ * to see it move and rarely enough to read it. */
+static const double live_refresh = 0.5;
 
 /* `dt` is the step size to show. No library query here: estimating a step
  * refreshes the solid accelerations and every phase's time-step limits, which

@@ -1649,4 +1649,25 @@ TEST_F(Cli, PlainProgressLinesGoToABatchLogDuringTheRun) {
     EXPECT_EQ(run("run '" + deck.string() + "'").err, "");
 }
 
+TEST_F(Cli, OnATerminalOneLiveLineShowsAndIsEndedBeforeTheSummary) {
+    // script(1) gives the host a terminal for stderr; stdout goes to a file.
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+    const fs::path deck = short_example("6.0E-6", 2);
+    const fs::path tty = dir_ / "tty.txt", out = dir_ / "out.txt";
+    const std::string inner =
+        "'" + std::string(VELUNOR_CLI) + "' run '" + deck.string() + "' >'" + out.string() + "'";
+    const std::string command =
+        "script -qec \"" + inner + "\" /dev/null </dev/null >'" + tty.string() + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string shown = read_text(tty);
+    // The first step shows at once; a five-step run is over before the next
+    // refresh. The line is redrawn in place and ended (the terminal turns
+    // the line feed into CR LF), and no batch line goes to a terminal.
+    EXPECT_EQ(shown.rfind("\rstep 1  t 1.463964e-06  dt 1.464e-06   24.4%  ", 0), 0u) << shown;
+    EXPECT_NE(shown.find("particle-steps/s  left "), std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 5), "\033[K\r\n") << shown;
+    EXPECT_EQ(shown.find("progress:"), std::string::npos) << shown;
+    EXPECT_EQ(read_text(out).rfind("steps            5\n", 0), 0u) << read_text(out);
+}
+
 #endif  // VELUNOR_CLI

@@ -37,6 +37,12 @@ int read_logged(Model& m, const TempDeck& deck, const std::filesystem::path& log
     return status;
 }
 
+std::string repeated(const std::string& piece, int times) {
+    std::string text;
+    for (int k = 0; k < times; ++k) text += piece;
+    return text;
+}
+
 const std::string warned_deck = std::string(deck_test::water_deck) +
                                 // line 16 on
                                 "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=10, SAFTEY=0.25\n"
@@ -52,7 +58,11 @@ const std::string warned_deck = std::string(deck_test::water_deck) +
                                 "*ELEMENT, TYPE=C3D8, ELSET=E\n"
                                 "1, 1, 2, 1, 2, 1, 2, 1, 2, 1\n"
                                 "*VELUNOR BODY FORCE, Z=-9.81 m/s2, ZZ=1\n"
-                                "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=10, STEPS=20\n";
+                                "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=10, STEPS=20\n"
+                                "*NSET, NSET=WIDE\n" +
+                                // 70 members on one line, and 70 commas on a keyword line
+                                "1" + repeated(", 2", 69) + "\n" + "*VELUNOR BODY FORCE, Z=-9.81" +
+                                std::string(70, ',') + "\n";
 
 }  // namespace
 
@@ -80,6 +90,8 @@ TEST(InputWarnings, EachDroppedValueIsNamedWithItsLineAndOnlyKeywordsCount) {
         at + "27: text \"m/s2\" after the value of Z is ignored",
         at + "28: option STEPS of *VELUNOR TIME CONTROL overrides an earlier one; the last "
              "counts",
+        at + "30: fields after the 64th are ignored",
+        at + "31: fields after the 64th of *VELUNOR BODY FORCE are ignored",
     };
     EXPECT_EQ(log_lines(log), expected);
     // The misspelt option changed nothing, the repeated one its last value.
