@@ -264,8 +264,24 @@ static int list_directory(const char* dir, EntryVisit visit, void* data) {
 #endif
 }
 
-/* Regular files of a series the library writes: velunor_*.vtu,
- * velunor_*.csv (the summaries among them) and velunor.pvd. */
+/* Modification time of a file in nanoseconds (in seconds where stat has no
+ * finer field). */
+static long long modified_ns(const struct stat* st) {
+#if defined(_WIN32)
+    return (long long)st->st_mtime * 1000000000LL;
+#else
+    return (long long)st->st_mtim.tv_sec * 1000000000LL + st->st_mtim.tv_nsec;
+#endif
+}
+
+/* The regular files of a series the library writes that a directory holds
+ * before a run: velunor_*.vtu, velunor_*.csv (the summaries among them) and
+ * velunor.pvd, and the latest modification time among them. */
+typedef struct {
+    int count;
+    long long latest_ns;
+} EarlierSeries;
+
 static void count_series_file(const char* dir, const char* name, void* data) {
     if (strcmp(name, "velunor.pvd") != 0 &&
         (strncmp(name, "velunor_", 8) != 0 ||
@@ -276,18 +292,25 @@ static void count_series_file(const char* dir, const char* name, void* data) {
     struct stat st;
     if (snprintf(path, sizeof path, "%s/%s", dir, name) < (int)sizeof path &&
         stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-        *(int*)data += 1;
+        EarlierSeries* e = data;
+        const long long t = modified_ns(&st);
+        if (e->count == 0 || t > e->latest_ns) e->latest_ns = t;
+        e->count += 1;
     }
 }
 
 typedef struct {
     long step0, step;
     time_t since;
+    const EarlierSeries* earlier;
     SeriesFiles files;
 } WrittenScan;
 
-/* A step file of the run's step range changed since the run started; a
- * second's slack, for file times run on a coarser clock. */
+/* A step file of the run's step range changed since the run started: newer
+ * than every file of an earlier series (which a file this run did not
+ * rewrite is not, however soon after an earlier run this one started) and,
+ * with a second's slack for file times on a coarser clock, not older than
+ * the run. */
 static void note_written_file(const char* dir, const char* name, void* data) {
     WrittenScan* w = data;
     int kind = 0;
@@ -298,6 +321,7 @@ static void note_written_file(const char* dir, const char* name, void* data) {
     if (snprintf(path, sizeof path, "%s/%s", dir, name) >= (int)sizeof path) return;
     struct stat st;
     if (stat(path, &st) != 0 || st.st_mtime + 1 < w->since) return;
+    if (w->earlier->count > 0 && modified_ns(&st) <= w->earlier->latest_ns) return;
     if (pvd) {
         w->files.pvd = 1;
         return;
@@ -310,12 +334,13 @@ static void note_written_file(const char* dir, const char* name, void* data) {
 
 /* The files written, as the last lines of the summary. */
 static void print_files_written(const char* dir, long step0, long step, time_t since,
-                                const char* restart, int has_log) {
+                                const EarlierSeries* earlier, const char* restart, int has_log) {
     WrittenScan w;
     memset(&w, 0, sizeof w);
     w.step0 = step0;
     w.step = step;
     w.since = since;
+    w.earlier = earlier;
     say("files written    in %s\n", dir);
     if (!list_directory(dir, note_written_file, &w)) return;
     for (int k = 0; k < file_kinds; ++k) {
@@ -1392,18 +1417,20 @@ static void open_run_log(const char* dir, const RunOptions* o, const LibraryLog*
 }
 
 /* Warns when `dir` already holds files of a series the library writes, which
- * this run's files then join (files of steps this run does not write stay). */
-static void warn_earlier_series(const char* dir) {
-    int found = 0;
-    if (!list_directory(dir, count_series_file, &found) || found == 0) return;
+ * this run's files then join (files of steps this run does not write stay);
+ * `earlier` tells which they are. */
+static void warn_earlier_series(const char* dir, EarlierSeries* earlier) {
+    memset(earlier, 0, sizeof *earlier);
+    if (!list_directory(dir, count_series_file, earlier) || earlier->count == 0) return;
     tell(
         "warning: output directory %s already holds %d file%s of an earlier series "
         "(velunor_*.vtu, velunor_*.csv, velunor.pvd); they are kept, and those this run does "
         "not rewrite stay beside its files\n",
-        dir, found, found == 1 ? "" : "s");
+        dir, earlier->count, earlier->count == 1 ? "" : "s");
 }
 
 static int run_model(const RunOptions* o, const char* restart, const char* dir, LibraryLog* log) {
+    EarlierSeries earlier = {0, 0};
     const int logging = library_log_begin_run(log);
     int status = velunor_initialize();
     if (status != 0 && logging && !log->caller_file) {
@@ -1432,7 +1459,7 @@ static int run_model(const RunOptions* o, const char* restart, const char* dir, 
         if (prepare_output_directory(dir) != exit_ok) return exit_failure;
         open_run_log(dir, o, log);
         /* Before anything of this run is written. */
-        warn_earlier_series(dir);
+        warn_earlier_series(dir, &earlier);
     }
     if (o->interval > 0) {
         status = velunor_set_output_interval(o->interval);
@@ -1495,7 +1522,7 @@ static int run_model(const RunOptions* o, const char* restart, const char* dir, 
     read_energy_lines(log, stepping_starts, &start, &end);
     print_energy(&start, &end);
     if (dir != NULL) {
-        print_files_written(dir, r.step0, r.step, started,
+        print_files_written(dir, r.step0, r.step, started, &earlier,
                             restart != NULL ? "velunor_restart.txt" : NULL, run_log_file != NULL);
     }
     return exit_ok;

@@ -1602,6 +1602,14 @@ TEST_F(Cli, OutputDirectoryChecksTellTheRealReasonAndAnEarlierSeries) {
               std::string::npos)
         << r.out;
     EXPECT_NE(read_text(out / "velunor.log").find("already holds 5 files"), std::string::npos);
+
+    // Runs straight after each other: step 1 of the first is not the second's.
+    ASSERT_EQ(run("run '" + deck.string() + "' -o '" + out.string() + "' --interval 1").code, 0);
+    r = run("run '" + deck.string() + "' -o '" + out.string() + "' --interval 2");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("  VTU            3, velunor_00000000.vtu .. velunor_00000003.vtu\n"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST_F(Cli, OptionsTakeTheirValueAfterAnEqualsSignAndBinaryIsAccepted) {
