@@ -973,6 +973,14 @@ static void print_deck_warnings(const LibraryLog* log, FILE* to) {
     if (log->warnings != NULL) fputs(log->warnings, to);
     int count = 0;
     if (velunor_get_input_warning_count(&count) != 0) return;
+    if (!log->active) {
+        /* No log, no texts: the count is all there is to tell. */
+        if (count > 0) {
+            fprintf(to, "warning: the deck has %d counted warning%s (no log to name %s)\n", count,
+                    count == 1 ? "" : "s", count == 1 ? "it" : "them");
+        }
+        return;
+    }
     const int unnamed = count - log->unknown_keywords;
     if (unnamed > 0) {
         fprintf(to,

@@ -1552,6 +1552,12 @@ TEST_F(Cli, DeckWarningsAreNamedByRunAndInfoAndKeptInTheRunLog) {
               "warning: 1 more counted warning of the model build (materials that no particle "
               "uses, unused orientations, disabled blast regions)\n");
     EXPECT_NE(u.out.find("warnings         1\n"), std::string::npos) << u.out;
+
+    // Without a place for the log only the count is known.
+    const Result quiet =
+        run("info '" + deck.string() + "'", "TMPDIR='" + (dir_ / "no_such_dir").string() + "'");
+    ASSERT_EQ(quiet.code, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "warning: the deck has 1 counted warning (no log to name it)\n");
 }
 
 TEST_F(Cli, OutputDirectoryChecksTellTheRealReasonAndAnEarlierSeries) {
