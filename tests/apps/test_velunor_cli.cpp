@@ -1458,50 +1458,59 @@ std::string state_bytes() {
 
 TEST_F(Cli, HostSteppedRunEndsInTheStateAndFilesOfTheRunCalls) {
     // STEPS=4 splits the run calls; interval 3 puts the last step off the
-    // interval, so the host's final write shows too.
-    const fs::path deck = write("mixed.inp", water_and_solid_deck(4));
-    const fs::path host = dir_ / "host", calls = dir_ / "calls";
-    const Result r = run("run '" + deck.string() + "' --output '" + host.string() +
-                         "' --interval 3 --restart-every 1000");
-    ASSERT_EQ(r.code, 0) << r.err;
+    // interval, so the host's final write shows too. Both integrators: the
+    // Verlet one carries its forces from one step to the next.
+    for (const std::string integrator : {"", ", INTEGRATOR=VERLET"}) {
+        SCOPED_TRACE(integrator);
+        std::string text = water_and_solid_deck(4);
+        text.insert(text.size() - 1, integrator);
+        const std::string tag = integrator.empty() ? "default" : "verlet";
+        const fs::path deck = write(tag + ".inp", text);
+        const fs::path host = dir_ / (tag + "_host"), calls = dir_ / (tag + "_calls");
+        const Result r = run("run '" + deck.string() + "' --output '" + host.string() +
+                             "' --interval 3 --restart-every 1000");
+        ASSERT_EQ(r.code, 0) << r.err;
 
-    // The run-call path, as the host did it before it stepped: the initial
-    // state, run calls until one makes no progress, the final state.
-    ASSERT_EQ(velunor_initialize(), 0);
-    ASSERT_EQ(velunor_read_inp(deck.c_str()), 0);
-    ASSERT_EQ(velunor_build_model(), 0);
-    ASSERT_EQ(velunor_set_output_directory(calls.c_str()), 0);
-    fs::create_directories(calls);
-    ASSERT_EQ(velunor_set_output_interval(3), 0);
-    ASSERT_EQ(velunor_write_output(0, 0.0), 0);
-    double time = 0.0;
-    int step = 0, calls_made = 0;
-    for (int before = -1; step != before; ++calls_made) {
-        before = step;
-        ASSERT_EQ(velunor_run_explicit(), 0);
-        ASSERT_EQ(velunor_get_current_time(&time, &step), 0);
-    }
-    EXPECT_GE(calls_made, 4);  // the step limit did split the run
-    ASSERT_NE(step % 3, 0) << step;
-    ASSERT_EQ(velunor_write_output(step, time), 0);
-    const std::string by_calls = state_bytes();
-    EXPECT_EQ(velunor_finalize(), 0);
-    EXPECT_NE(r.out.find(format("steps            %d\n", step)), std::string::npos) << r.out;
+        // The run-call path, as the host did it before it stepped: the
+        // initial state, run calls until one makes no progress, the final
+        // state.
+        ASSERT_EQ(velunor_initialize(), 0);
+        ASSERT_EQ(velunor_read_inp(deck.c_str()), 0);
+        ASSERT_EQ(velunor_build_model(), 0);
+        ASSERT_EQ(velunor_set_output_directory(calls.c_str()), 0);
+        fs::create_directories(calls);
+        ASSERT_EQ(velunor_set_output_interval(3), 0);
+        ASSERT_EQ(velunor_write_output(0, 0.0), 0);
+        double time = 0.0;
+        int step = 0, calls_made = 0;
+        for (int before = -1; step != before; ++calls_made) {
+            before = step;
+            ASSERT_EQ(velunor_run_explicit(), 0);
+            ASSERT_EQ(velunor_get_current_time(&time, &step), 0);
+        }
+        EXPECT_GE(calls_made, 4);  // the step limit did split the run
+        ASSERT_NE(step % 3, 0) << step;
+        ASSERT_EQ(velunor_write_output(step, time), 0);
+        const std::string by_calls = state_bytes();
+        EXPECT_EQ(velunor_finalize(), 0);
+        EXPECT_NE(r.out.find(format("steps            %d\n", step)), std::string::npos) << r.out;
 
-    const auto host_files = files_of(host, "velunor_restart.txt"), call_files = files_of(calls);
-    EXPECT_EQ(host_files.size(), 3u * (2u + static_cast<std::size_t>(step / 3)) + 1u);
-    ASSERT_EQ(host_files.size(), call_files.size());
-    for (const auto& [name, text] : call_files) {
-        ASSERT_TRUE(host_files.count(name)) << name;
-        EXPECT_TRUE(host_files.at(name) == text) << name << " differs";
+        const auto host_files = files_of(host, "velunor_restart.txt");
+        const auto call_files = files_of(calls);
+        EXPECT_EQ(host_files.size(), 3u * (2u + static_cast<std::size_t>(step / 3)) + 1u);
+        ASSERT_EQ(host_files.size(), call_files.size());
+        for (const auto& [name, content] : call_files) {
+            ASSERT_TRUE(host_files.count(name)) << name;
+            EXPECT_TRUE(host_files.at(name) == content) << name << " differs";
+        }
+        // The host's end state, through its restart file.
+        ASSERT_EQ(velunor_initialize(), 0);
+        ASSERT_EQ(velunor_read_inp(deck.c_str()), 0);
+        ASSERT_EQ(velunor_build_model(), 0);
+        ASSERT_EQ(velunor_read_restart((host / "velunor_restart.txt").c_str()), 0);
+        EXPECT_TRUE(state_bytes() == by_calls);
+        EXPECT_EQ(velunor_finalize(), 0);
     }
-    // The host's end state, through its restart file.
-    ASSERT_EQ(velunor_initialize(), 0);
-    ASSERT_EQ(velunor_read_inp(deck.c_str()), 0);
-    ASSERT_EQ(velunor_build_model(), 0);
-    ASSERT_EQ(velunor_read_restart((host / "velunor_restart.txt").c_str()), 0);
-    EXPECT_TRUE(state_bytes() == by_calls);
-    EXPECT_EQ(velunor_finalize(), 0);
 }
 
 TEST_F(Cli, DeckWarningsAreNamedByRunAndInfoAndKeptInTheRunLog) {
