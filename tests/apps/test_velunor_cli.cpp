@@ -1652,9 +1652,9 @@ TEST_F(Cli, OptionsTakeTheirValueAfterAnEqualsSignAndBinaryIsAccepted) {
 }
 
 TEST_F(Cli, PlainProgressLinesGoToABatchLogDuringTheRun) {
-    // The example at its own end time with one step per run call: the host
-    // steps, so the lines come between the steps of a run call.
-    const fs::path deck = short_example("1.5E-5", 1);
+    // About 15 steps, all of which one run call may take: the lines come
+    // between them because the host steps.
+    const fs::path deck = write("steps.inp", water_and_solid_deck(100));
     const Result r = run("run '" + deck.string() + "' --progress-every 0.000001");
     ASSERT_EQ(r.code, 0) << r.err;
     std::istringstream lines(r.err);
