@@ -1,9 +1,12 @@
 /* velunor: command-line host of the Velunor SPH library.
  *
- *   velunor run DECK [--output DIR] [--interval N] [--restart-every N]
- *                    [--resume FILE]
+ *   velunor run DECK [--output DIR | -o DIR] [--interval N] [--restart-every N]
+ *                    [--resume FILE] [--progress-every SECONDS] [--binary]
  *   velunor info DECK | RESTART_FILE
  *   velunor --version | --help
+ *
+ * Every option with a value may also be written --option=value. See
+ * docs/cli.md.
  *
  * Uses only the public C interface (velunor.h). Exit codes: 0 success,
  * 1 the library reported a failure, 2 usage error. */
@@ -11,6 +14,7 @@
 
 #include <errno.h>
 #include <math.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,6 +28,7 @@
 #define velunor_fileno _fileno
 #define velunor_mkdir(path) _mkdir(path)
 #else
+#include <dirent.h>
 #include <unistd.h>
 #define velunor_isatty isatty
 #define velunor_fileno fileno
@@ -33,32 +38,48 @@
 #ifndef S_ISDIR
 #define S_ISDIR(mode) (((mode)&S_IFMT) == S_IFDIR)
 #endif
+#ifndef S_ISREG
+#define S_ISREG(mode) (((mode)&S_IFMT) == S_IFREG)
+#endif
 
 enum { exit_ok = 0, exit_failure = 1, exit_usage = 2 };
 
-#define VELUNOR_USAGE_LINES                                                       \
-    "usage: velunor run DECK [--output DIR] [--interval N] [--restart-every N]\n" \
-    "                        [--resume FILE]\n"                                   \
-    "       velunor info DECK | RESTART_FILE\n"                                   \
+#define VELUNOR_USAGE_LINES                                            \
+    "usage: velunor run DECK [--output DIR | -o DIR] [--interval N]\n" \
+    "                        [--restart-every N] [--resume FILE]\n"    \
+    "                        [--progress-every SECONDS] [--binary]\n"  \
+    "       velunor info DECK | RESTART_FILE\n"                        \
     "       velunor --version | --help\n"
+
+/* Seconds between the plain progress lines of a run whose stderr is not a
+ * terminal (a batch log). */
+#define VELUNOR_PROGRESS_EVERY 10.0
 
 static const char* const usage_text = VELUNOR_USAGE_LINES
     "\n"
-    "  run       read and build DECK, then run it to its end time; prints a\n"
-    "            summary on stdout (and live progress on stderr when it is a\n"
-    "            terminal)\n"
-    "  info      read and build DECK and describe the model: particles by\n"
-    "            phase, material and section, warnings, stable time step, the\n"
-    "            gas, explosive and solid summaries, the shell sections (name,\n"
-    "            director sources, total reference area) and the coupling\n"
-    "            regions; for a restart file (first line VELUNOR_RESTART ...),\n"
-    "            its layout, time, step and particle count\n"
+    "  run       read and build DECK, then run it to its end time; prints the\n"
+    "            deck's warnings (\"warning: FILE:LINE: ...\") on stderr, progress\n"
+    "            on stderr (a line refreshed twice a second on a terminal,\n"
+    "            otherwise a plain line every --progress-every seconds) and a\n"
+    "            summary on stdout that ends, with --output, with the files\n"
+    "            written\n"
+    "  info      read and build DECK and describe the model: its warnings (on\n"
+    "            stderr), particles by phase, material and section (with their\n"
+    "            names), the warning count, stable time step, the gas, explosive\n"
+    "            and solid summaries, the shell sections (name, director\n"
+    "            sources, total reference area) and the coupling regions; for a\n"
+    "            restart file (first line VELUNOR_RESTART ...), its layout, time,\n"
+    "            step and particle count\n"
     "\n"
-    "  --output DIR    write step output (particle CSV, summary CSV, VTU, PVD)\n"
+    "  --output DIR, -o DIR\n"
+    "                  write step output (particle CSV, summary CSV, VTU, PVD)\n"
     "                  into DIR, created if missing; the series holds the\n"
     "                  initial and the final state as well as every N-th\n"
     "                  step, and the run's report adds the blast regions of\n"
-    "                  the final summary\n"
+    "                  the final summary. A warning tells when DIR already\n"
+    "                  holds files of an earlier series (they are kept). DIR\n"
+    "                  also gets velunor.log: the command line, the warnings\n"
+    "                  and the summary (or the error that ended the run)\n"
     "  --interval N    write step output every N steps (N > 0)\n"
     "  --restart-every N\n"
     "                  write the restart file velunor_restart.txt every N steps\n"
@@ -70,7 +91,44 @@ static const char* const usage_text = VELUNOR_USAGE_LINES
     "  --resume FILE   after building DECK, continue from the restart FILE\n"
     "                  (written for the same deck) to the deck's end time; the\n"
     "                  file's output directory and interval apply unless\n"
-    "                  --output or --interval are given\n";
+    "                  --output or --interval are given\n"
+    "  --progress-every SECONDS\n"
+    "                  seconds between plain progress lines when stderr is not\n"
+    "                  a terminal (default 10; 0: none)\n"
+    "  --binary        VTU files with raw appended binary data instead of text\n"
+    "                  (sets VELUNOR_OUTPUT_FORMAT=BINARY for the library)\n"
+    "\n"
+    "  Every option with a value may be written --option=value as well.\n";
+
+/* The run's velunor.log in the output directory while it is open: what the
+ * run reports (warnings, errors, the summary) goes there too. */
+static FILE* run_log_file = NULL;
+
+/* printf to stdout, and into velunor.log. */
+static void say(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    if (run_log_file != NULL) {
+        va_start(args, format);
+        vfprintf(run_log_file, format, args);
+        va_end(args);
+    }
+}
+
+/* fprintf to stderr, and into velunor.log. */
+static void tell(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    if (run_log_file != NULL) {
+        va_start(args, format);
+        vfprintf(run_log_file, format, args);
+        va_end(args);
+    }
+}
 
 static int usage_error(const char* message, const char* detail) {
     if (message != NULL) {
@@ -84,13 +142,13 @@ static int usage_error(const char* message, const char* detail) {
 /* Reports a failed library call as "error: MESSAGE (status N)". */
 static int report(int status) {
     if (status == VELUNOR_REJECTED) {
-        fprintf(stderr, "error: the library rejected the call (status %d)\n", status);
+        tell("error: the library rejected the call (status %d)\n", status);
         return exit_failure;
     }
     char message[300];
     int code = 0;
     if (velunor_get_last_error(&code, message, (int)sizeof message) != 0) message[0] = '\0';
-    fprintf(stderr, "error: %s (status %d)\n", message, status);
+    tell("error: %s (status %d)\n", message, status);
     return exit_failure;
 }
 
@@ -111,8 +169,8 @@ static int report_run_failure(int status) {
     double time = 0.0;
     int step = 0;
     if (velunor_get_current_time(&time, &step) != 0) step = 0;
-    fprintf(stderr, "error: the run became unstable at step %d: reduce SAFETY or DT (%s)\n",
-            step + 1, message);
+    tell("error: the run became unstable at step %d: reduce SAFETY or DT (%s)\n", step + 1,
+         message);
     return exit_failure;
 }
 
@@ -123,12 +181,15 @@ static double wall_seconds(void) {
 }
 
 /* mkdir -p: creates every missing directory of `path`. Trailing blanks are
- * dropped, as the library drops them from the directory it writes into. */
+ * dropped, as the library drops them from the directory it writes into.
+ * Returns 0, or the errno of the operation that failed: mkdir's own (EACCES,
+ * EROFS, ENOTDIR, ...) unless the path exists, and ENOTDIR when it exists
+ * but is no directory. A later stat's ENOENT never hides the reason. */
 static int make_directories(const char* path) {
     size_t n = strlen(path);
     while (n > 0 && path[n - 1] == ' ') --n;
     char* copy = malloc(n + 1);
-    if (copy == NULL) return -1;
+    if (copy == NULL) return ENOMEM;
     memcpy(copy, path, n);
     copy[n] = '\0';
     int result = 0;
@@ -136,18 +197,163 @@ static int make_directories(const char* path) {
         if (copy[k] != '/' && copy[k] != '\\' && copy[k] != '\0') continue;
         const char saved = copy[k];
         copy[k] = '\0';
-        if (velunor_mkdir(copy) != 0 && errno != EEXIST) {
+        if (velunor_mkdir(copy) != 0) {
+            const int failed = errno;
             struct stat st;
-            if (stat(copy, &st) != 0 || !S_ISDIR(st.st_mode)) result = -1;
+            /* An existing directory (also one mkdir may not touch, as "/"
+             * or a read-only mount) is what is wanted. */
+            if (stat(copy, &st) == 0) {
+                if (!S_ISDIR(st.st_mode)) result = ENOTDIR;
+            } else {
+                result = failed == EEXIST ? errno : failed;
+            }
         }
         copy[k] = saved;
     }
-    if (result == 0) {
-        struct stat st;
-        if (stat(copy, &st) != 0 || !S_ISDIR(st.st_mode)) result = -1;
-    }
     free(copy);
     return result;
+}
+
+/* The step output files by name: "velunor_", the step in (at least) 8
+ * digits, and ".vtu", ".csv" or "_summary.csv"; the PVD "velunor.pvd". */
+enum { file_vtu, file_csv, file_summary, file_kinds };
+
+static const char* const file_suffixes[file_kinds] = {".vtu", ".csv", "_summary.csv"};
+static const char* const file_kind_names[file_kinds] = {"VTU", "particle CSV", "summary CSV"};
+
+static int ends_with(const char* name, const char* suffix) {
+    const size_t n = strlen(name), m = strlen(suffix);
+    return n >= m && strcmp(name + n - m, suffix) == 0;
+}
+
+/* The step of a step output file name and its kind; -1 for other names. */
+static long step_file(const char* name, int* kind) {
+    if (strncmp(name, "velunor_", 8) != 0) return -1;
+    const char* p = name + 8;
+    long step = 0;
+    int digits = 0;
+    while (*p >= '0' && *p <= '9' && digits < 10) step = 10 * step + (*p++ - '0'), ++digits;
+    if (digits < 8) return -1;
+    for (int k = file_kinds - 1; k >= 0; --k) {
+        if (strcmp(p, file_suffixes[k]) == 0) {
+            *kind = k;
+            return step;
+        }
+    }
+    return -1;
+}
+
+/* What a run wrote (or found) in its output directory. */
+typedef struct {
+    int count[file_kinds];
+    long first[file_kinds], last[file_kinds];
+    int pvd;
+} SeriesFiles;
+
+/* Calls `visit` for every entry of `dir`; 0 when it cannot be listed. */
+typedef void (*EntryVisit)(const char* dir, const char* name, void* data);
+
+static int list_directory(const char* dir, EntryVisit visit, void* data) {
+#if defined(_WIN32)
+    (void)dir, (void)visit, (void)data;
+    return 0; /* no dirent: the series checks are left out */
+#else
+    DIR* d = opendir(dir);
+    if (d == NULL) return 0;
+    for (struct dirent* e; (e = readdir(d)) != NULL;) visit(dir, e->d_name, data);
+    closedir(d);
+    return 1;
+#endif
+}
+
+/* Modification time of a file in nanoseconds (in seconds where stat has no
+ * finer field). */
+static long long modified_ns(const struct stat* st) {
+#if defined(_WIN32)
+    return (long long)st->st_mtime * 1000000000LL;
+#else
+    return (long long)st->st_mtim.tv_sec * 1000000000LL + st->st_mtim.tv_nsec;
+#endif
+}
+
+/* The regular files of a series the library writes that a directory holds
+ * before a run: velunor_*.vtu, velunor_*.csv (the summaries among them) and
+ * velunor.pvd, and the latest modification time among them. */
+typedef struct {
+    int count;
+    long long latest_ns;
+} EarlierSeries;
+
+static void count_series_file(const char* dir, const char* name, void* data) {
+    if (strcmp(name, "velunor.pvd") != 0 &&
+        (strncmp(name, "velunor_", 8) != 0 ||
+         (!ends_with(name, ".vtu") && !ends_with(name, ".csv")))) {
+        return;
+    }
+    char path[2048];
+    struct stat st;
+    if (snprintf(path, sizeof path, "%s/%s", dir, name) < (int)sizeof path &&
+        stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+        EarlierSeries* e = data;
+        const long long t = modified_ns(&st);
+        if (e->count == 0 || t > e->latest_ns) e->latest_ns = t;
+        e->count += 1;
+    }
+}
+
+typedef struct {
+    long step0, step;
+    time_t since;
+    const EarlierSeries* earlier;
+    SeriesFiles files;
+} WrittenScan;
+
+/* A step file of the run's step range changed since the run started: newer
+ * than every file of an earlier series (which a file this run did not
+ * rewrite is not, however soon after an earlier run this one started) and,
+ * with a second's slack for file times on a coarser clock, not older than
+ * the run. */
+static void note_written_file(const char* dir, const char* name, void* data) {
+    WrittenScan* w = data;
+    int kind = 0;
+    const long step = step_file(name, &kind);
+    const int pvd = strcmp(name, "velunor.pvd") == 0;
+    if (!pvd && (step < w->step0 || step > w->step)) return;
+    char path[2048];
+    if (snprintf(path, sizeof path, "%s/%s", dir, name) >= (int)sizeof path) return;
+    struct stat st;
+    if (stat(path, &st) != 0 || st.st_mtime + 1 < w->since) return;
+    if (w->earlier->count > 0 && modified_ns(&st) <= w->earlier->latest_ns) return;
+    if (pvd) {
+        w->files.pvd = 1;
+        return;
+    }
+    SeriesFiles* f = &w->files;
+    if (f->count[kind] == 0 || step < f->first[kind]) f->first[kind] = step;
+    if (f->count[kind] == 0 || step > f->last[kind]) f->last[kind] = step;
+    f->count[kind] += 1;
+}
+
+/* The files written, as the last lines of the summary. */
+static void print_files_written(const char* dir, long step0, long step, time_t since,
+                                const EarlierSeries* earlier, const char* restart, int has_log) {
+    WrittenScan w;
+    memset(&w, 0, sizeof w);
+    w.step0 = step0;
+    w.step = step;
+    w.since = since;
+    w.earlier = earlier;
+    say("files written    in %s\n", dir);
+    if (!list_directory(dir, note_written_file, &w)) return;
+    for (int k = 0; k < file_kinds; ++k) {
+        const SeriesFiles* f = &w.files;
+        if (f->count[k] == 0) continue;
+        say("  %-14s %d, velunor_%08ld%s .. velunor_%08ld%s\n", file_kind_names[k], f->count[k],
+            f->first[k], file_suffixes[k], f->last[k], file_suffixes[k]);
+    }
+    if (w.files.pvd) say("  %-14s velunor.pvd\n", "series");
+    if (restart != NULL) say("  %-14s %s\n", "restart", restart);
+    if (has_log) say("  %-14s velunor.log\n", "run log");
 }
 
 /* The deck's end time as the library reads it: the TIME (or END TIME) option
@@ -335,7 +541,7 @@ static int read_state(ParticleState* s) {
 
 static int report_state_failure(int status) {
     if (status == -2) {
-        fprintf(stderr, "error: out of memory reading the particle state\n");
+        tell("error: out of memory reading the particle state\n");
         return exit_failure;
     }
     return report(status);
@@ -444,11 +650,11 @@ static int gas_report(const ParticleState* s, GasReport* g) {
 }
 
 static void print_gas_report(const GasReport* g) {
-    printf("gas mass         %.9e\n", g->mass);
-    printf("gas momentum     %.6e %.6e %.6e\n", g->momentum[0], g->momentum[1], g->momentum[2]);
-    printf("gas equiv radius %.6e\n", g->radius);
-    printf("gas centre       %.6e %.6e %.6e\n", g->center[0], g->center[1], g->center[2]);
-    printf("gas pressure     %.6e .. %.6e\n", g->pressure_lo, g->pressure_hi);
+    say("gas mass         %.9e\n", g->mass);
+    say("gas momentum     %.6e %.6e %.6e\n", g->momentum[0], g->momentum[1], g->momentum[2]);
+    say("gas equiv radius %.6e\n", g->radius);
+    say("gas centre       %.6e %.6e %.6e\n", g->center[0], g->center[1], g->center[2]);
+    say("gas pressure     %.6e .. %.6e\n", g->pressure_lo, g->pressure_hi);
 }
 
 /* What the explosive queries say about the burn (count 0 when the model has
@@ -474,12 +680,12 @@ static int explosive_report(ExplosiveReport* e) {
 }
 
 static void print_explosive_report(const ExplosiveReport* e) {
-    printf("explosive        %d particles, %d reacted\n", e->count, e->reacted);
-    printf("burn progress    %.6e mean, %.6e .. %.6e\n", e->progress[2], e->progress[0],
-           e->progress[1]);
-    printf("released mass    %.9e of %.9e\n", e->released[0], e->mass[0]);
-    printf("released energy  %.9e\n", e->released[1]);
-    printf("detonation time  %.6e .. %.6e\n", e->detonation[0], e->detonation[1]);
+    say("explosive        %d particles, %d reacted\n", e->count, e->reacted);
+    say("burn progress    %.6e mean, %.6e .. %.6e\n", e->progress[2], e->progress[0],
+        e->progress[1]);
+    say("released mass    %.9e of %.9e\n", e->released[0], e->mass[0]);
+    say("released energy  %.9e\n", e->released[1]);
+    say("detonation time  %.6e .. %.6e\n", e->detonation[0], e->detonation[1]);
 }
 
 /* The solid summary: active and failed counts and its 16 values (mass,
@@ -502,13 +708,13 @@ static int has_solids(const SolidReport* r) {
 
 static void print_solid_report(const SolidReport* r) {
     const double* v = r->values;
-    printf("solid            %d active, %d failed\n", r->active, r->failed);
-    printf("solid mass       %.9e\n", v[0]);
-    printf("solid momentum   %.6e %.6e %.6e\n", v[1], v[2], v[3]);
-    printf("solid energy     %.6e kinetic, %.6e internal\n", v[4], v[5]);
-    printf("solid von Mises  %.6e max\n", v[6]);
-    printf("plastic strain   %.6e .. %.6e\n", v[7], v[8]);
-    printf("solid damage     %.6e .. %.6e\n", v[9], v[10]);
+    say("solid            %d active, %d failed\n", r->active, r->failed);
+    say("solid mass       %.9e\n", v[0]);
+    say("solid momentum   %.6e %.6e %.6e\n", v[1], v[2], v[3]);
+    say("solid energy     %.6e kinetic, %.6e internal\n", v[4], v[5]);
+    say("solid von Mises  %.6e max\n", v[6]);
+    say("plastic strain   %.6e .. %.6e\n", v[7], v[8]);
+    say("solid damage     %.6e .. %.6e\n", v[9], v[10]);
 }
 
 /* Number of active particles of one phase. */
@@ -559,14 +765,14 @@ static void print_blast_report(const char* output, int step) {
     if (text == NULL) return;
     text[size] = '\0';
     const int regions = (int)summary_value(text, "blast_regions");
-    if (regions > 0) printf("blast regions    %d\n", regions);
+    if (regions > 0) say("blast regions    %d\n", regions);
     for (int r = 1; r <= regions; ++r) {
         char name[96];
 #define BLAST_VALUE(base) (snprintf(name, sizeof name, "%s_%d", base, r), summary_value(text, name))
         const double sources = BLAST_VALUE("blast_source_count");
         const double targets = BLAST_VALUE("blast_target_count");
         if (sources == 0.0 && targets == 0.0) {
-            printf("blast region %-3d no sources or targets (or disabled)\n", r);
+            say("blast region %-3d no sources or targets (or disabled)\n", r);
             continue;
         }
         double pressure = BLAST_VALUE("blast_source_pressure_mean");
@@ -578,8 +784,8 @@ static void print_blast_report(const char* output, int step) {
         const double fx = BLAST_VALUE("blast_total_force_x");
         const double fy = BLAST_VALUE("blast_total_force_y");
         const double fz = BLAST_VALUE("blast_total_force_z");
-        printf("blast region %-3d %.0f targets loaded   pressure %.6e   force %.6e %.6e %.6e\n", r,
-               BLAST_VALUE("blast_load_targets"), pressure, fx, fy, fz);
+        say("blast region %-3d %.0f targets loaded   pressure %.6e   force %.6e %.6e %.6e\n", r,
+            BLAST_VALUE("blast_load_targets"), pressure, fx, fy, fz);
 #undef BLAST_VALUE
     }
     free(text);
@@ -618,28 +824,28 @@ static int print_summary(const RunSummary* run) {
     double p_lo, p_hi, rho_lo, rho_hi;
     const int water = water_range(&s, s.pressure, &p_lo, &p_hi);
     water_range(&s, s.rho, &rho_lo, &rho_hi);
-    if (run->resumed) printf("resumed from     step %d, time %.9e\n", run->step0, run->t0);
-    printf("steps            %d\n", run->step - run->step0);
-    printf("simulated time   %.9e\n", run->time);
-    printf("wall time        %.3f s\n", run->wall);
+    if (run->resumed) say("resumed from     step %d, time %.9e\n", run->step0, run->t0);
+    say("steps            %d\n", run->step - run->step0);
+    say("simulated time   %.9e\n", run->time);
+    say("wall time        %.3f s\n", run->wall);
     /* Burnt explosive particles that became gas are counted as gas. */
-    printf("particles        %d (water %d", s.count, water);
-    if (gas.count > 0) printf(", gas %d", gas.count);
-    if (explosive.count > 0) printf(", explosive %d", phase_count(&s, VELUNOR_PHASE_EXPLOSIVE));
-    if (has_solids(&solid)) printf(", solid %d", phase_count(&s, VELUNOR_PHASE_SOLID));
-    printf(")\n");
-    printf("water mass       %.9e\n", mass);
-    printf("water momentum   %.6e %.6e %.6e\n", momentum[0], momentum[1], momentum[2]);
-    printf("pressure range   %.6e .. %.6e\n", p_lo, p_hi);
-    printf("density range    %.6e .. %.6e\n", rho_lo, rho_hi);
+    say("particles        %d (water %d", s.count, water);
+    if (gas.count > 0) say(", gas %d", gas.count);
+    if (explosive.count > 0) say(", explosive %d", phase_count(&s, VELUNOR_PHASE_EXPLOSIVE));
+    if (has_solids(&solid)) say(", solid %d", phase_count(&s, VELUNOR_PHASE_SOLID));
+    say(")\n");
+    say("water mass       %.9e\n", mass);
+    say("water momentum   %.6e %.6e %.6e\n", momentum[0], momentum[1], momentum[2]);
+    say("pressure range   %.6e .. %.6e\n", p_lo, p_hi);
+    say("density range    %.6e .. %.6e\n", rho_lo, rho_hi);
     if (gas.count > 0) {
         print_gas_report(&gas);
-        printf("gas radius (max) %.6e -> %.6e\n", run->start_extent, gas.extent);
+        say("gas radius (max) %.6e -> %.6e\n", run->start_extent, gas.extent);
     }
     if (explosive.count > 0) print_explosive_report(&explosive);
     if (has_solids(&solid)) print_solid_report(&solid);
     print_blast_report(run->output, run->step);
-    if (run->restart != NULL) printf("restart file     %s (step %d)\n", run->restart, run->step);
+    if (run->restart != NULL) say("restart file     %s (step %d)\n", run->restart, run->step);
     free_state(&s);
     return exit_ok;
 }
@@ -661,15 +867,18 @@ static int start_gas_extent(double* extent) {
     return exit_ok;
 }
 
-/* What the library's log says about the shell sections of the build. The
- * exports reach no director or area of a shell, but the build writes one line
- * per shell section to the log that VELUNOR_LOG names when the library is
+/* What the library's log says about the deck and the build. The exports
+ * reach no names, shell directors or areas and no warning texts, but the
+ * library writes them to the log that VELUNOR_LOG names when it is
  * initialized:
+ *   warning FILE:LINE: TEXT                       (while the deck is read)
  *   shell section ID particles N director_set A orientation B element C
- *   cloud D area REAL name NAME
- * (one line). `velunor info` points VELUNOR_LOG at a private temporary file
- * for its own initialization and reads those lines back. */
-enum { max_logged_sections = 32 };
+ *   cloud D area REAL name NAME                   (one line per shell section)
+ *   material K NAME, section K NAME               (after a build)
+ * The host points VELUNOR_LOG at a private temporary file for its own
+ * initialization (or reads the caller's from where it stood) and reads
+ * those lines back. */
+enum { max_logged_sections = 32, logged_name_size = 80 };
 
 typedef struct {
     int present;
@@ -686,7 +895,102 @@ typedef struct {
     char* saved;     /* the caller's VELUNOR_LOG, NULL when it was unset */
     char path[1024];
     ShellSectionLog sections[max_logged_sections + 1]; /* by section id */
+    /* Names by 1-based index; empty when not logged. */
+    char material_names[max_logged_sections + 1][logged_name_size];
+    char section_names[max_logged_sections + 1][logged_name_size];
+    char* warnings; /* "warning: TEXT\n" lines, NULL when there are none */
+    size_t warnings_size;
+    int unknown_keywords; /* warnings of unknown keywords: the counted ones */
 } LibraryLog;
+
+/* Appends one warning line. */
+static void add_warning(LibraryLog* log, const char* text) {
+    const size_t n = strlen(text);
+    char* grown = realloc(log->warnings, log->warnings_size + n + 11);
+    if (grown == NULL) return;
+    log->warnings = grown;
+    memcpy(log->warnings + log->warnings_size, "warning: ", 9);
+    memcpy(log->warnings + log->warnings_size + 9, text, n);
+    log->warnings_size += n + 10;
+    log->warnings[log->warnings_size - 1] = '\n';
+    log->warnings[log->warnings_size] = '\0';
+    if (strstr(text, ": unknown keyword ") != NULL) ++log->unknown_keywords;
+}
+
+/* "material K NAME" or "section K NAME" into `names`. */
+static int read_name_line(const char* line, const char* head, char names[][logged_name_size]) {
+    const size_t n = strlen(head);
+    if (strncmp(line, head, n) != 0) return 0;
+    int id = 0, at = -1;
+    if (sscanf(line + n, "%d %n", &id, &at) != 1 || at < 0 || id < 1 || id > max_logged_sections) {
+        return 0;
+    }
+    snprintf(names[id], logged_name_size, "%s", line + n + at);
+    return 1;
+}
+
+/* Reads the lines of this use back; a line that does not parse is skipped. */
+static void library_log_read(LibraryLog* log) {
+    if (!log->active) return;
+    FILE* in = fopen(log->path, "rb");
+    if (in == NULL) return;
+    if (fseek(in, log->offset, SEEK_SET) != 0) {
+        fclose(in);
+        return;
+    }
+    char line[2048];
+    while (fgets(line, (int)sizeof line, in) != NULL) {
+        line[strcspn(line, "\r\n")] = '\0';
+        if (strncmp(line, "warning ", 8) == 0) {
+            add_warning(log, line + 8);
+            continue;
+        }
+        if (read_name_line(line, "material ", log->material_names) ||
+            read_name_line(line, "section ", log->section_names)) {
+            continue;
+        }
+        ShellSectionLog e;
+        memset(&e, 0, sizeof e);
+        int id = 0, name_at = -1;
+        if (sscanf(line,
+                   "shell section %d particles %d director_set %d orientation %d element %d "
+                   "cloud %d area %31s name %n",
+                   &id, &e.particles, &e.director_set, &e.orientation, &e.element, &e.cloud, e.area,
+                   &name_at) != 7 ||
+            name_at < 0 || id < 1 || id > max_logged_sections) {
+            continue;
+        }
+        snprintf(e.name, sizeof e.name, "%s", line + name_at);
+        e.present = 1;
+        log->sections[id] = e;
+    }
+    fclose(in);
+}
+
+/* The deck's warnings on stderr (and into velunor.log once it is open): each
+ * one the library named, then how many of the counted ones (the build's: a
+ * material no particle uses, an unused orientation, a disabled blast region)
+ * have no text. */
+static void print_deck_warnings(const LibraryLog* log, FILE* to) {
+    if (log->warnings != NULL) fputs(log->warnings, to);
+    int count = 0;
+    if (velunor_get_input_warning_count(&count) != 0) return;
+    if (!log->active) {
+        /* No log, no texts: the count is all there is to tell. */
+        if (count > 0) {
+            fprintf(to, "warning: the deck has %d counted warning%s (no log to name %s)\n", count,
+                    count == 1 ? "" : "s", count == 1 ? "it" : "them");
+        }
+        return;
+    }
+    const int unnamed = count - log->unknown_keywords;
+    if (unnamed > 0) {
+        fprintf(to,
+                "warning: %d more counted warning%s of the model build (materials that no "
+                "particle uses, unused orientations, disabled blast regions)\n",
+                unnamed, unnamed == 1 ? "" : "s");
+    }
+}
 
 /* Points VELUNOR_LOG at a new temporary file, or unsets it when none can be
  * created, so that a VELUNOR_LOG of the caller never decides whether info
@@ -743,32 +1047,9 @@ static void library_log_drop(LibraryLog* log) {
 #endif
     if (log->active && !log->caller_file) remove(log->path);
     log->active = 0;
-}
-
-/* Reads the shell section lines back; a line that does not parse is skipped. */
-static void library_log_read_shell_sections(LibraryLog* log) {
-    if (!log->active) return;
-    FILE* in = fopen(log->path, "rb");
-    if (in == NULL) return;
-    char line[512];
-    while (fgets(line, (int)sizeof line, in) != NULL) {
-        line[strcspn(line, "\r\n")] = '\0';
-        ShellSectionLog e;
-        memset(&e, 0, sizeof e);
-        int id = 0, name_at = -1;
-        if (sscanf(line,
-                   "shell section %d particles %d director_set %d orientation %d element %d "
-                   "cloud %d area %31s name %n",
-                   &id, &e.particles, &e.director_set, &e.orientation, &e.element, &e.cloud, e.area,
-                   &name_at) != 7 ||
-            name_at < 0 || id < 1 || id > max_logged_sections) {
-            continue;
-        }
-        snprintf(e.name, sizeof e.name, "%s", line + name_at);
-        e.present = 1;
-        log->sections[id] = e;
-    }
-    fclose(in);
+    free(log->warnings);
+    log->warnings = NULL;
+    log->warnings_size = 0;
 }
 
 /* Size of the log file now; what has been written so far. */
@@ -880,27 +1161,26 @@ static const double energy_growth_warning = 0.01;
  * potential of a body force depends on where the origin is). */
 static void print_energy(const EnergyLine* start, const EnergyLine* end) {
     if (!start->present || !end->present) return;
-    printf("energy (J)       kinetic start -> end            internal start -> end\n");
+    say("energy (J)       kinetic start -> end            internal start -> end\n");
     double scale = 0.0;
     for (int k = 0; k < energy_phases; ++k) {
         if (start->particles[k] == 0 && end->particles[k] == 0) continue;
-        printf("  %-14s %.6e -> %.6e   %.6e -> %.6e\n", energy_phase_names[k], start->kinetic[k],
-               end->kinetic[k], start->internal[k], end->internal[k]);
+        say("  %-14s %.6e -> %.6e   %.6e -> %.6e\n", energy_phase_names[k], start->kinetic[k],
+            end->kinetic[k], start->internal[k], end->internal[k]);
         const double a = start->kinetic[k] + fabs(start->internal[k]);
         const double b = end->kinetic[k] + fabs(end->internal[k]);
         scale += a > b ? a : b;
     }
     if (start->potential != 0.0 || end->potential != 0.0) {
-        printf("  %-14s %.6e -> %.6e\n", "body forces", start->potential, end->potential);
+        say("  %-14s %.6e -> %.6e\n", "body forces", start->potential, end->potential);
     }
     const double gain = energy_total(end) - energy_total(start);
-    printf("  %-14s %.6e -> %.6e", "total", energy_total(start), energy_total(end));
-    if (scale > 0.0) printf(" (%+.3f %% of the energy present)", 100.0 * gain / scale);
-    printf("\n");
+    say("  %-14s %.6e -> %.6e", "total", energy_total(start), energy_total(end));
+    if (scale > 0.0) say(" (%+.3f %% of the energy present)", 100.0 * gain / scale);
+    say("\n");
     if (!start->external_work && !end->external_work && scale > 0.0 &&
         gain > energy_growth_warning * scale) {
-        printf(
-            "warning: the total energy grew by %.3g %% in a run without external work (more "
+        say("warning: the total energy grew by %.3g %% in a run without external work (more "
             "than %.0f %%): the steps are too large for the scheme; try a smaller SAFETY or "
             "INTEGRATOR=VERLET on *VELUNOR TIME CONTROL\n",
             100.0 * gain / scale, 100.0 * energy_growth_warning);
@@ -909,10 +1189,14 @@ static void print_energy(const EnergyLine* start, const EnergyLine* end) {
 
 typedef struct {
     const char* deck;
-    const char* output; /* NULL: no step output from the host */
-    int interval;       /* 0: the deck's (or the restart file's) interval */
-    int restart_every;  /* 0: no restart files */
-    const char* resume; /* restart file to start from, or NULL */
+    const char* output;    /* NULL: no step output from the host */
+    int interval;          /* 0: the deck's (or the restart file's) interval */
+    int restart_every;     /* 0: no restart files */
+    const char* resume;    /* restart file to start from, or NULL */
+    double progress_every; /* seconds between plain progress lines; 0: none */
+    int binary;            /* VTU files with appended binary data */
+    int argc;              /* the command line, for velunor.log */
+    char** argv;
 } RunOptions;
 
 /* Where a run is, and the live progress line. */
@@ -921,29 +1205,54 @@ typedef struct {
     double t0, time;
     double end_time; /* the deck's, as the host reads it */
     int particles;
-    double start; /* wall clock */
-    int live;     /* stderr is a terminal */
-    int printed;  /* a progress line is showing */
-    double shown; /* wall clock of the last progress line */
+    double start;      /* wall clock */
+    int live;          /* stderr is a terminal */
+    int printed;       /* a progress line is showing */
+    double shown;      /* wall clock of the last progress line */
+    double every;      /* seconds between plain lines (not live); 0: none */
+    double next_plain; /* wall clock of the next plain line */
 } RunState;
+
+/* Seconds between refreshes of the live line: twice a second, often enough
+ * to see it move and rarely enough to read it. */
+static const double live_refresh = 0.5;
 
 /* `dt` is the step size to show. No library query here: estimating a step
  * refreshes the solid accelerations and every phase's time-step limits, which
  * the step files and restart files then show, so a terminal would change the
- * results. */
+ * results. Called after every step: one clock read (no system call where the
+ * C library reads the clock in user space) unless a line is due. */
 static void show_progress(RunState* r, double dt) {
-    if (!r->live) return;
-    /* A few lines a second, however short the steps. */
+    if (!r->live && !(r->every > 0.0)) return;
     const double now = wall_seconds();
-    if (r->printed && now - r->shown < 0.2) return;
+    if (r->live) {
+        if (r->printed && now - r->shown < live_refresh) return;
+    } else if (now < r->next_plain) {
+        return;
+    }
     r->shown = now;
     const double elapsed = now - r->start;
     const double rate = elapsed > 0.0 ? (double)r->particles * (r->step - r->step0) / elapsed : 0.0;
     const double left = (r->time > r->t0 && r->end_time > r->time)
                             ? elapsed * (r->end_time - r->time) / (r->time - r->t0)
                             : 0.0;
-    print_progress(r->step, r->time, dt, r->end_time, rate, left);
-    r->printed = 1;
+    if (r->live) {
+        print_progress(r->step, r->time, dt, r->end_time, rate, left);
+        r->printed = 1;
+        return;
+    }
+    /* A batch log gets whole lines, one every `every` seconds. */
+    r->next_plain = now + r->every;
+    char percent[32] = "", remaining[48] = "", d[24];
+    if (r->end_time > 0.0) {
+        snprintf(percent, sizeof percent, "  %.1f%%", 100.0 * r->time / r->end_time);
+        format_duration(left, d, sizeof d);
+        snprintf(remaining, sizeof remaining, "  left %s", d);
+    }
+    format_duration(elapsed, d, sizeof d);
+    fprintf(stderr, "progress: step %d  t %.6e  dt %.3e%s  %.3g particle-steps/s  elapsed %s%s\n",
+            r->step, r->time, dt, percent, rate, d, remaining);
+    fflush(stderr);
 }
 
 /* Ends the progress line before a message or the summary. */
@@ -966,7 +1275,7 @@ static int take_time(RunState* r, int* moved) {
     if (*moved && t == r->time) {
         /* Steps below the rounding of the current time would repeat forever. */
         end_progress(r);
-        fprintf(stderr, "error: simulation time no longer advances (step %d, time %.9e)\n", s, t);
+        tell("error: simulation time no longer advances (step %d, time %.9e)\n", s, t);
         return exit_failure;
     }
     r->time = t;
@@ -1003,8 +1312,10 @@ static int write_restart(RunState* r, const char* path) {
 }
 
 /* Runs to the end time one step per library call, writing the restart file
- * after every step that is a multiple of `every`; `*written` is the step of
- * the last file written (-1 for none).
+ * after every step that is a multiple of `every` (none when 0); `*written`
+ * is the step of the last file written (-1 for none). The host gets control
+ * after every step: the progress line moves however many steps the deck's
+ * STEPS lets one run call take.
  *
  * This is the library's run loop (estimate, clip the last step at the end
  * time, step), so the run is step for step the one velunor_run_explicit
@@ -1018,6 +1329,7 @@ static int write_restart(RunState* r, const char* path) {
  * which follows the library's; should the library's still lie further, the
  * run calls after the loop take the rest. */
 static int step_to_end(RunState* r, int every, const char* restart, int* written) {
+    /* every == 0: no restart files; the host steps to show progress. */
     *written = -1;
     while (r->time < r->end_time) {
         double dt = 0.0;
@@ -1037,7 +1349,7 @@ static int step_to_end(RunState* r, int every, const char* restart, int* written
         }
         int moved = 0;
         if (take_time(r, &moved) != exit_ok) return exit_failure;
-        if (r->step % every == 0) {
+        if (every > 0 && r->step % every == 0) {
             if (write_restart(r, restart) != exit_ok) return exit_failure;
             *written = r->step;
         }
@@ -1066,33 +1378,98 @@ static char* restart_path(const char* output) {
     return path;
 }
 
-static int run_model(const RunOptions* o, const char* restart, LibraryLog* log) {
+/* The output directory as the library uses it: trailing blanks dropped.
+ * NULL when memory runs out. */
+static char* trimmed_copy(const char* text) {
+    size_t n = strlen(text);
+    while (n > 0 && text[n - 1] == ' ') --n;
+    char* copy = malloc(n + 1);
+    if (copy == NULL) return NULL;
+    memcpy(copy, text, n);
+    copy[n] = '\0';
+    return copy;
+}
+
+/* Creates the output directory and checks that files can be made in it;
+ * exit_ok or the reported failure with the reason of the refusal. */
+static int prepare_output_directory(const char* dir) {
+    const int failed = make_directories(dir);
+    if (failed != 0) {
+        tell("error: cannot create output directory %s: %s\n", dir, strerror(failed));
+        return exit_failure;
+    }
+#if !defined(_WIN32)
+    if (access(dir, W_OK | X_OK) != 0) {
+        tell("error: cannot write into output directory %s: %s\n", dir, strerror(errno));
+        return exit_failure;
+    }
+#endif
+    return exit_ok;
+}
+
+/* velunor.log in the output directory: the command line, then the deck's
+ * warnings; everything the run reports after this goes there too. */
+static void open_run_log(const char* dir, const RunOptions* o, const LibraryLog* log) {
+    const size_t n = strlen(dir) + sizeof "/velunor.log";
+    char* path = malloc(n);
+    if (path == NULL) return;
+    snprintf(path, n, "%s/velunor.log", dir);
+    run_log_file = fopen(path, "wb");
+    if (run_log_file == NULL) {
+        fprintf(stderr, "warning: cannot write %s: %s\n", path, strerror(errno));
+    } else {
+        fputs("velunor", run_log_file);
+        for (int k = 1; k < o->argc; ++k) fprintf(run_log_file, " %s", o->argv[k]);
+        fputc('\n', run_log_file);
+        print_deck_warnings(log, run_log_file);
+    }
+    free(path);
+}
+
+/* Warns when `dir` already holds files of a series the library writes, which
+ * this run's files then join (files of steps this run does not write stay);
+ * `earlier` tells which they are. */
+static void warn_earlier_series(const char* dir, EarlierSeries* earlier) {
+    memset(earlier, 0, sizeof *earlier);
+    if (!list_directory(dir, count_series_file, earlier) || earlier->count == 0) return;
+    tell(
+        "warning: output directory %s already holds %d file%s of an earlier series "
+        "(velunor_*.vtu, velunor_*.csv, velunor.pvd); they are kept, and those this run does "
+        "not rewrite stay beside its files\n",
+        dir, earlier->count, earlier->count == 1 ? "" : "s");
+}
+
+static int run_model(const RunOptions* o, const char* restart, const char* dir, LibraryLog* log) {
+    EarlierSeries earlier = {0, 0};
     const int logging = library_log_begin_run(log);
     int status = velunor_initialize();
     if (status != 0 && logging && !log->caller_file) {
-        /* No private log after all: run without the energy lines. */
+        /* No private log after all: run without the energy lines and the
+         * warning texts. */
         library_log_drop(log);
         status = velunor_initialize();
     }
     library_log_restore_env(log);
     if (status == 0) status = velunor_read_inp(o->deck);
     if (status == 0) status = velunor_build_model();
+    /* The warnings of a deck that fails too: they may tell why. */
+    library_log_read(log);
+    print_deck_warnings(log, stderr);
     /* The restart file replaces the deck's running state but not its end
      * time, step size or step limit. */
     if (status == 0 && o->resume != NULL) status = velunor_read_restart(o->resume);
     if (status != 0) return report(status);
     /* After the restart file, which brings the output settings of the run
      * that wrote it. */
-    if (o->output != NULL) {
+    if (dir != NULL) {
         /* The library checks the directory first, so a refused one (too
          * long) leaves no directories behind. */
         status = velunor_set_output_directory(o->output);
         if (status != 0) return report(status);
-        if (make_directories(o->output) != 0) {
-            fprintf(stderr, "error: cannot create output directory %s: %s\n", o->output,
-                    strerror(errno));
-            return exit_failure;
-        }
+        if (prepare_output_directory(dir) != exit_ok) return exit_failure;
+        open_run_log(dir, o, log);
+        /* Before anything of this run is written. */
+        warn_earlier_series(dir, &earlier);
     }
     if (o->interval > 0) {
         status = velunor_set_output_interval(o->interval);
@@ -1107,28 +1484,32 @@ static int run_model(const RunOptions* o, const char* restart, LibraryLog* log) 
 
     r.end_time = deck_end_time(o->deck);
     r.live = velunor_isatty(velunor_fileno(stderr));
+    r.every = o->progress_every;
     status = velunor_get_current_time(&r.t0, &r.step0);
     if (status != 0) return report(status);
     r.time = r.t0;
     r.step = r.step0;
+    const time_t started = time(NULL);
     /* A ParaView series that shows the start of the run, not just the first
      * interval step. */
-    if (o->output != NULL) {
+    if (dir != NULL) {
         status = velunor_write_output(r.step0, r.t0);
         if (status != 0) return report(status);
     }
     r.start = wall_seconds();
+    r.next_plain = r.start + r.every;
     const long stepping_starts = library_log_size(log);
     int written = -1;
-    if (o->restart_every > 0 && step_to_end(&r, o->restart_every, restart, &written) != exit_ok) {
-        return exit_failure;
-    }
+    /* Step by step, so that progress shows during a long run; the run calls
+     * then take whatever the host's reading of the end time left and log the
+     * energy of the end state. */
+    if (step_to_end(&r, o->restart_every, restart, &written) != exit_ok) return exit_failure;
     if (run_calls_to_end(&r) != exit_ok) return exit_failure;
     end_progress(&r);
     /* The end state too, unless the interval has just written it. The deck's
      * own interval is not known here, so without --interval a final step on
      * that interval is written twice (same files, same series entry). */
-    if (o->output != NULL && r.step != r.step0 && !(o->interval > 0 && r.step % o->interval == 0)) {
+    if (dir != NULL && r.step != r.step0 && !(o->interval > 0 && r.step % o->interval == 0)) {
         status = velunor_write_output(r.step, r.time);
         if (status != 0) return report(status);
     }
@@ -1143,30 +1524,47 @@ static int run_model(const RunOptions* o, const char* restart, LibraryLog* log) 
                                 .time = r.time,
                                 .wall = wall_seconds() - r.start,
                                 .start_extent = start_extent,
-                                .output = o->output,
+                                .output = dir,
                                 .resumed = o->resume != NULL,
                                 .restart = restart};
     if (print_summary(&summary) != exit_ok) return exit_failure;
     EnergyLine start, end;
     read_energy_lines(log, stepping_starts, &start, &end);
     print_energy(&start, &end);
+    if (dir != NULL) {
+        print_files_written(dir, r.step0, r.step, started, &earlier,
+                            restart != NULL ? "velunor_restart.txt" : NULL, run_log_file != NULL);
+    }
     return exit_ok;
 }
 
 static int cmd_run(const RunOptions* o) {
     char* restart = NULL;
-    if (o->restart_every > 0) {
-        restart = restart_path(o->output);
-        if (restart == NULL) {
-            fprintf(stderr, "error: out of memory\n");
-            return exit_failure;
-        }
+    char* dir = NULL;
+    if ((o->restart_every > 0 && (restart = restart_path(o->output)) == NULL) ||
+        (o->output != NULL && (dir = trimmed_copy(o->output)) == NULL)) {
+        free(restart);
+        fprintf(stderr, "error: out of memory\n");
+        return exit_failure;
+    }
+    /* Read by the library at initialization. */
+    if (o->binary) {
+#if defined(_WIN32)
+        _putenv_s("VELUNOR_OUTPUT_FORMAT", "BINARY");
+#else
+        setenv("VELUNOR_OUTPUT_FORMAT", "BINARY", 1);
+#endif
     }
     LibraryLog log;
-    const int code = run_model(o, restart, &log);
+    const int code = run_model(o, restart, dir, &log);
     library_log_restore_env(&log);
     library_log_drop(&log);
+    if (run_log_file != NULL) {
+        fclose(run_log_file);
+        run_log_file = NULL;
+    }
     free(restart);
+    free(dir);
     velunor_finalize();
     return code;
 }
@@ -1178,8 +1576,10 @@ static const char* phase_name(int phase) {
     return phase >= 1 && phase <= 9 ? names[phase - 1] : "unknown";
 }
 
-/* Prints "label id: count" lines for the distinct values of `ids`. */
-static void print_id_counts(const char* title, const char* label, const int* ids, int n) {
+/* Prints "label id: count" lines for the distinct values of `ids`, with the
+ * name the log gave each id. */
+static void print_id_counts(const char* title, const char* label, const int* ids, int n,
+                            char names[][logged_name_size]) {
     int max_id = 0;
     for (int i = 0; i < n; ++i) {
         if (ids[i] > max_id) max_id = ids[i];
@@ -1194,9 +1594,11 @@ static void print_id_counts(const char* title, const char* label, const int* ids
         if (counts[id] == 0) continue;
         if (id == 0) {
             printf("  %-12s %d particles\n", "none", counts[id]);
-        } else {
-            printf("  %s %-*d %d particles\n", label, 11 - (int)strlen(label), id, counts[id]);
+            continue;
         }
+        printf("  %s %-*d %d particles", label, 11 - (int)strlen(label), id, counts[id]);
+        if (id <= max_logged_sections && names[id][0] != '\0') printf(", name %s", names[id]);
+        printf("\n");
     }
     free(counts);
 }
@@ -1285,8 +1687,10 @@ static int describe_model(const char* deck, LibraryLog* log) {
     library_log_restore_env(log);
     if (status == 0) status = velunor_read_inp(deck);
     if (status == 0) status = velunor_build_model();
+    /* The warnings of a deck that fails too: they may tell why. */
+    library_log_read(log);
+    print_deck_warnings(log, stderr);
     if (status != 0) return report(status);
-    library_log_read_shell_sections(log);
     ParticleState s;
     status = read_state(&s);
     if (status != 0) return report_state_failure(status);
@@ -1318,8 +1722,8 @@ static int describe_model(const char* deck, LibraryLog* log) {
     }
     if (by_phase[0] > 0) printf("  %-12s %d particles\n", "unknown", by_phase[0]);
     printf("not active       %d\n", inactive);
-    print_id_counts("materials", "material", s.material, s.count);
-    print_id_counts("sections", "section", s.section, s.count);
+    print_id_counts("materials", "material", s.material, s.count, log->material_names);
+    print_id_counts("sections", "section", s.section, s.count, log->section_names);
     printf("warnings         %d\n", warnings);
     printf("stable dt        %.6e\n", dt);
     if (gas.count > 0) {
@@ -1416,6 +1820,44 @@ static int parse_count(const char* option, const char* value, int* count) {
     return exit_ok;
 }
 
+/* Seconds for --progress-every: a finite number >= 0. */
+static int parse_seconds(const char* option, const char* value, double* seconds) {
+    char* stop = NULL;
+    errno = 0;
+    const double x = strtod(value, &stop);
+    if (stop == value || *stop != '\0' || errno != 0 || !(x >= 0.0) || x > 1e9) {
+        char message[80];
+        snprintf(message, sizeof message, "%s needs a number of seconds >= 0, not", option);
+        return usage_error(message, value);
+    }
+    *seconds = x;
+    return exit_ok;
+}
+
+/* The options of `velunor run` that take a value: long name, short name. */
+static const char* const value_options[][2] = {{"--output", "-o"},
+                                               {"--interval", NULL},
+                                               {"--restart-every", NULL},
+                                               {"--resume", NULL},
+                                               {"--progress-every", NULL}};
+enum { opt_output, opt_interval, opt_restart_every, opt_resume, opt_progress_every, opt_count };
+
+/* Which value option `arg` is (-1 for none) and its value when it is given
+ * as --name=value (`*inline_value`, else NULL). */
+static int value_option(const char* arg, const char** inline_value) {
+    *inline_value = NULL;
+    for (int k = 0; k < opt_count; ++k) {
+        const char* name = value_options[k][0];
+        const size_t n = strlen(name);
+        if (strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '=')) {
+            if (arg[n] == '=') *inline_value = arg + n + 1;
+            return k;
+        }
+        if (value_options[k][1] != NULL && strcmp(arg, value_options[k][1]) == 0) return k;
+    }
+    return -1;
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) return usage_error("missing command", NULL);
     const char* command = argv[1];
@@ -1434,23 +1876,39 @@ int main(int argc, char** argv) {
 
     RunOptions o;
     memset(&o, 0, sizeof o);
+    o.progress_every = VELUNOR_PROGRESS_EVERY;
+    o.argc = argc;
+    o.argv = argv;
     for (int k = 2; k < argc; ++k) {
         const char* arg = argv[k];
-        const int is_output = strcmp(arg, "--output") == 0;
-        const int is_resume = strcmp(arg, "--resume") == 0;
-        const int is_interval = strcmp(arg, "--interval") == 0;
-        const int is_restart_every = strcmp(arg, "--restart-every") == 0;
-        if (is_run && (is_output || is_resume || is_interval || is_restart_every)) {
-            if (k + 1 >= argc) return usage_error("missing value for", arg);
-            const char* value = argv[++k];
-            if (is_output || is_resume) {
-                if (value[0] == '\0') return usage_error("empty value for", arg);
-                *(is_output ? &o.output : &o.resume) = value;
-            } else {
-                const int code =
-                    parse_count(arg, value, is_interval ? &o.interval : &o.restart_every);
-                if (code != exit_ok) return code;
+        const char* value = NULL;
+        const int option = is_run ? value_option(arg, &value) : -1;
+        if (option >= 0) {
+            const char* name = value_options[option][0];
+            if (value == NULL) {
+                if (k + 1 >= argc) return usage_error("missing value for", name);
+                value = argv[++k];
             }
+            int code = exit_ok;
+            switch (option) {
+                case opt_output:
+                case opt_resume:
+                    if (value[0] == '\0') return usage_error("empty value for", name);
+                    *(option == opt_output ? &o.output : &o.resume) = value;
+                    break;
+                case opt_interval:
+                    code = parse_count(name, value, &o.interval);
+                    break;
+                case opt_restart_every:
+                    code = parse_count(name, value, &o.restart_every);
+                    break;
+                default:
+                    code = parse_seconds(name, value, &o.progress_every);
+                    break;
+            }
+            if (code != exit_ok) return code;
+        } else if (is_run && strcmp(arg, "--binary") == 0) {
+            o.binary = 1;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             return usage_error("unknown option", arg);
         } else if (o.deck == NULL) {

@@ -1,7 +1,9 @@
 #include "input/sph_input_reader.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,12 @@ namespace {
 
 constexpr double sph_input_real_limit = 8.988465674311579e307;
 constexpr double sph_input_default_shear_correction = 5.0 / 6.0;
+
+// A line whose 64 fields do not hold all of it.
+bool drops_fields(std::string_view line, const SphCsvFields& fields) {
+    return fields.count == sph_inp_max_fields &&
+           std::count(line.begin(), line.end(), ',') >= sph_inp_max_fields;
+}
 
 // ---------------------------------------------------------------------------
 // Material look-ups at the moment a line is read.
@@ -65,6 +73,10 @@ int parse_element(Model& m, const SphCsvFields& f) {
     if (!sph_number_read_int(f.field[0], id)) return sph_input_set_error(m, "invalid element id");
     int conn[sph_max_element_nodes] = {};
     int nconn = f.count - 1 < sph_max_element_nodes ? f.count - 1 : sph_max_element_nodes;
+    if (f.count - 1 > sph_max_element_nodes) {
+        sph_input_warn(m,
+                       "node ids after the 8th of element " + std::to_string(id) + " are ignored");
+    }
     for (int k = 0; k < nconn; ++k) {
         if (!sph_number_read_int(f.field[static_cast<std::size_t>(k + 1)], conn[k])) {
             return sph_input_set_error(m, "invalid element connectivity");
@@ -241,6 +253,7 @@ int parse_data_line(Model& m, int keyword_id, std::string_view line, SphCsvField
             return sph_success;  // data under *MATERIAL, sections, *VELUNOR and unknown keywords
     }
     sph_inp_split_csv(line, fields);
+    if (drops_fields(line, fields)) sph_input_warn(m, "fields after the 64th are ignored");
     switch (keyword_id) {
         case sph_inp_kw_node:
             // The counter never passes the node count of the first pass by
@@ -268,6 +281,169 @@ int parse_data_line(Model& m, int keyword_id, std::string_view line, SphCsvField
         default:
             return parse_orientation(m, fields);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Option tables: the names each keyword handler below reads. An entry
+// "A|B|C" lists spellings of one option of which the first non-blank one
+// counts (first_option); every other entry is read with
+// sph_input_get_option, where the first field of that name counts.
+
+using OptionNames = std::span<const std::string_view>;
+
+constexpr std::string_view element_options[] = {"TYPE"};
+constexpr std::string_view nset_options[] = {"NSET"};
+constexpr std::string_view elset_options[] = {"ELSET"};
+constexpr std::string_view initial_conditions_options[] = {"TYPE"};
+constexpr std::string_view material_options[] = {"NAME", "TYPE"};
+constexpr std::string_view section_options[] = {"ELSET|NSET", "MATERIAL", "ORIENTATION",
+                                                "THICKNESS",  "POINTS",   "SHEAR_CORRECTION|SHEAR"};
+constexpr std::string_view orientation_options[] = {"NAME"};
+constexpr std::string_view generate_word[] = {"GENERATE"};
+
+// FORMAT and CSV select the output form of the step files.
+constexpr std::string_view output_options[] = {"DIRECTORY|DIR", "INTERVAL", "FORMAT", "CSV"};
+constexpr std::string_view water_eos_options[] = {"TYPE",  "MATERIAL", "RHO0", "C0",
+                                                  "GAMMA", "P0",       "B"};
+constexpr std::string_view ideal_gas_options[] = {"TYPE", "MATERIAL", "GAMMA", "E0", "P0"};
+constexpr std::string_view jwl_options[] = {"TYPE", "MATERIAL", "RHO0",  "A", "B",
+                                            "R1",   "R2",       "OMEGA", "E0"};
+constexpr std::string_view stiffened_gas_options[] = {"TYPE",  "MATERIAL", "RHO0",
+                                                      "GAMMA", "E0",       "PINF"};
+// A gas TYPE that the gas module refuses: the line fails anyway.
+constexpr std::string_view gas_eos_options[] = {"TYPE", "MATERIAL"};
+constexpr std::string_view viscosity_options[] = {"TYPE", "MATERIAL", "ALPHA",
+                                                  "BETA", "ETA2",     "DENSITY_DIFFUSION"};
+constexpr std::string_view particle_control_options[] = {"H", "MASS", "VOLUME"};
+constexpr std::string_view body_force_options[] = {"X", "Y", "Z"};
+constexpr std::string_view blast_region_options[] = {"NAME",
+                                                     "X",
+                                                     "Y",
+                                                     "Z",
+                                                     "RADIUS",
+                                                     "SOURCE_PHASE|SOURCE",
+                                                     "TARGET_PHASE|TARGET",
+                                                     "TARGET_SET|SET|ELSET|NSET",
+                                                     "SCALE|FACTOR",
+                                                     "TIME_WINDOW|WINDOW",
+                                                     "MODE|PROJECTION",
+                                                     "ENABLED|ACTIVE"};
+constexpr std::string_view explosive_options[] = {
+    "MATERIAL", "TYPE",     "PRODUCT_MATERIAL", "CONVERSION", "DETONATION_VELOCITY",
+    "ENERGY",   "BURN_TIME"};
+constexpr std::string_view ignition_options[] = {"MATERIAL", "X", "Y", "Z", "TIME"};
+constexpr std::string_view solid_control_options[] = {"MATERIAL", "SOFTENING", "WIDTH", "H",
+                                                      "VOLUME"};
+constexpr std::string_view shell_director_options[] = {"SET|NSET|ELSET", "NX", "NY", "NZ"};
+constexpr std::string_view shell_rotation_options[] = {
+    "SET|NSET|ELSET", "OX", "OY", "OZ", "AX", "AY", "AZ"};
+constexpr std::string_view shell_control_options[] = {"MATERIAL", "SOFTENING", "WIDTH"};
+constexpr std::string_view coupling_region_options[] = {
+    "NAME",   "SET|NSET|ELSET", "TYPE",         "SURFACE",       "MATERIAL", "SECTION", "EXPORT",
+    "IMPORT", "LOAD_MODE",      "DISTRIBUTION", "CONTACT_STATE", "ENABLED",  "PHASE"};
+constexpr std::string_view tamrix_options[] = {"WORKER",
+                                               "REGION",
+                                               "EXPORT_RADIUS",
+                                               "EXPORT_SOUND_SPEED",
+                                               "ACCEPT_CONTACT_STATE",
+                                               "ACCEPT_BOUNDARY_STATE"};
+
+// The spellings of one table entry.
+std::vector<std::string_view> spellings(std::string_view entry) {
+    std::vector<std::string_view> names;
+    for (std::size_t start = 0;;) {
+        const std::size_t bar = entry.find('|', start);
+        names.push_back(entry.substr(start, bar - start));
+        if (bar == std::string_view::npos) return names;
+        start = bar + 1;
+    }
+}
+
+// The keyword as the user wrote it (its first field), upper-cased.
+std::string keyword_name(std::string_view line) {
+    return sph_inp_upper(sph_text_trim(line.substr(0, line.find(','))));
+}
+
+// Warns about every option of a keyword line that its handler does not read:
+// names outside `table` (with the closest known name when one is close),
+// words without "=" other than `words`, a name given again (only its first
+// field counts) and spellings of one option beside the one that counts. Only
+// text: the warning count stays as it is.
+void check_options(Model& m, std::string_view line, std::string_view keyword, OptionNames table,
+                   OptionNames words = {}) {
+    if (!m.log.sph_log_is_open) return;  // nobody to tell
+    std::vector<std::string_view> known;
+    std::vector<int> entry_of;
+    for (std::size_t e = 0; e < table.size(); ++e) {
+        for (std::string_view name : spellings(table[e])) {
+            known.push_back(name);
+            entry_of.push_back(static_cast<int>(e));
+        }
+    }
+    // Per spelling: seen, and the value of its first field.
+    std::vector<bool> seen(known.size(), false);
+    std::vector<std::string_view> first_value(known.size());
+    SphCsvFields fields;
+    sph_inp_split_csv(line, fields);
+    const std::string kw(keyword);
+    for (int k = 1; k < fields.count; ++k) {
+        const std::string_view field = sph_text_trim(fields.field[static_cast<std::size_t>(k)]);
+        if (field.empty()) continue;
+        const std::size_t eq = field.find('=');
+        if (eq == std::string_view::npos) {
+            bool allowed = false;
+            for (std::string_view w : words) allowed = allowed || sph_text_name_equal(field, w);
+            if (!allowed) {
+                sph_input_warn(m, "option " + std::string(field) + " of " + kw +
+                                      " has no value (no \"=\") and is ignored");
+            }
+            continue;
+        }
+        const std::string name = sph_text_upper(sph_text_trim(field.substr(0, eq)));
+        const auto it = std::find(known.begin(), known.end(), name);
+        if (it == known.end()) {
+            std::string text = "unknown option " + name + " of " + kw;
+            if (std::string_view near = sph_input_closest_name(name, known); !near.empty()) {
+                text += " (did you mean " + std::string(near) + "?)";
+            }
+            sph_input_warn(m, text);
+            continue;
+        }
+        const std::size_t n = static_cast<std::size_t>(it - known.begin());
+        if (seen[n]) {
+            sph_input_warn(m, "option " + name + " of " + kw +
+                                  " is given more than once; only the first counts");
+            continue;
+        }
+        seen[n] = true;
+        first_value[n] = sph_text_trim(field.substr(eq + 1));
+    }
+    if (drops_fields(line, fields)) {
+        sph_input_warn(m, "fields after the 64th of " + kw + " are ignored");
+    }
+    // Spellings of one option: the first non-blank one in table order counts.
+    for (std::size_t n = 0; n < known.size(); ++n) {
+        if (first_value[n].empty()) continue;
+        for (std::size_t w = 0; w < n; ++w) {
+            if (entry_of[w] == entry_of[n] && !first_value[w].empty()) {
+                sph_input_warn(m, "option " + std::string(known[n]) + " of " + kw +
+                                      " is ignored: " + std::string(known[w]) + " is given");
+                break;
+            }
+        }
+    }
+}
+
+// The names the handler of an *VELUNOR EOS line reads: they depend on TYPE
+// as in parse_eos.
+OptionNames eos_options(std::string_view line) {
+    const std::string type = sph_inp_upper(sph_input_get_option(line, "TYPE"));
+    const auto has = [&](std::string_view word) { return type.find(word) != std::string::npos; };
+    if (has("TAIT")) return water_eos_options;
+    if (type.empty() || has("IDEAL_GAS")) return ideal_gas_options;
+    if (has("JWL")) return jwl_options;
+    if (has("STIFFENED_GAS")) return stiffened_gas_options;
+    return gas_eos_options;
 }
 
 // ---------------------------------------------------------------------------
@@ -448,6 +624,7 @@ int parse_output_control(Model& m, std::string_view line) {
                                                        "invalid numeric option INTERVAL")) {
             return status;
         }
+        sph_input_warn_trailing_text(m, text, "INTERVAL");
         if (int status = sph_output_set_interval(m, interval)) return status;
     }
     m.output = options;
@@ -828,38 +1005,84 @@ int parse_tamrix_options(Model& m, std::string_view line) {
                                      boundary.value ? 1 : 0);
 }
 
+// The *VELUNOR keyword names of the phrase table, for the did-you-mean of an
+// unknown one.
+constexpr std::string_view velunor_keywords[] = {
+    "*VELUNOR TIME CONTROL",     "*VELUNOR OUTPUT",        "*VELUNOR COUPLING REGION",
+    "*VELUNOR TAMRIX",           "*VELUNOR EOS",           "*VELUNOR VISCOSITY",
+    "*VELUNOR PARTICLE CONTROL", "*VELUNOR BODY FORCE",    "*VELUNOR BLAST REGION",
+    "*VELUNOR EXPLOSIVE",        "*VELUNOR IGNITION",      "*VELUNOR SHELL DIRECTOR",
+    "*VELUNOR SHELL ROTATION",   "*VELUNOR SHELL CONTROL", "*VELUNOR SOLID CONTROL"};
+
+// Standard keyword names (the prefixes of sph_inp_keyword_id and the two
+// section keywords), for the did-you-mean of an unknown keyword.
+constexpr std::string_view standard_keywords[] = {"*NODE",
+                                                  "*ELEMENT",
+                                                  "*NSET",
+                                                  "*ELSET",
+                                                  "*MATERIAL",
+                                                  "*SOLID SECTION",
+                                                  "*SHELL SECTION",
+                                                  "*DENSITY",
+                                                  "*ELASTIC",
+                                                  "*PLASTIC",
+                                                  "*DAMAGE INITIATION",
+                                                  "*ORIENTATION",
+                                                  "*INITIAL CONDITIONS"};
+
+// One counted warning: a keyword the reader does not know, ignored with its
+// data lines.
+void warn_unknown_keyword(Model& m, std::string_view line, OptionNames names) {
+    ++m.input.input_warning_count;
+    if (!m.log.sph_log_is_open) return;
+    const std::string keyword = keyword_name(line);
+    std::string text = "unknown keyword " + keyword + " (ignored with its data lines)";
+    if (std::string_view near = sph_input_closest_name(keyword, names); !near.empty()) {
+        text += " (did you mean " + std::string(near) + "?)";
+    }
+    sph_input_warn(m, text);
+}
+
 int dispatch_velunor(Model& m, std::string_view line) {
     using Handler = int (*)(Model&, std::string_view);
     struct Phrase {
         std::string_view text;
         Handler handler;
+        OptionNames options;  // empty: the handler checks its own
     };
     // The first phrase found anywhere in the upper-cased line decides, option
     // values included.
     static constexpr Phrase phrases[] = {
-        {"TIME CONTROL", sph_input_parse_time_control},
-        {"OUTPUT", parse_output_control},
-        {"COUPLING REGION", parse_coupling_region},
-        {"TAMRIX", parse_tamrix_options},
-        {"EOS", parse_eos},
-        {"VISCOSITY", parse_water_viscosity},
-        {"PARTICLE CONTROL", parse_particle_control},
-        {"BODY FORCE", parse_body_force},
-        {"BLAST REGION", parse_blast_region},
-        {"EXPLOSIVE", parse_explosive_control},
-        {"IGNITION", parse_ignition},
-        {"SHELL DIRECTOR", parse_shell_director},
-        {"SHELL ROTATION", parse_shell_rotation},
-        {"SHELL CONTROL", parse_shell_control},
-        {"SOLID CONTROL", parse_solid_control},
+        {"TIME CONTROL", sph_input_parse_time_control, {}},
+        {"OUTPUT", parse_output_control, output_options},
+        {"COUPLING REGION", parse_coupling_region, coupling_region_options},
+        {"TAMRIX", parse_tamrix_options, tamrix_options},
+        {"EOS", parse_eos, {}},
+        {"VISCOSITY", parse_water_viscosity, viscosity_options},
+        {"PARTICLE CONTROL", parse_particle_control, particle_control_options},
+        {"BODY FORCE", parse_body_force, body_force_options},
+        {"BLAST REGION", parse_blast_region, blast_region_options},
+        {"EXPLOSIVE", parse_explosive_control, explosive_options},
+        {"IGNITION", parse_ignition, ignition_options},
+        {"SHELL DIRECTOR", parse_shell_director, shell_director_options},
+        {"SHELL ROTATION", parse_shell_rotation, shell_rotation_options},
+        {"SHELL CONTROL", parse_shell_control, shell_control_options},
+        {"SOLID CONTROL", parse_solid_control, solid_control_options},
     };
+    static_assert(std::size(phrases) == std::size(velunor_keywords));
     std::string upper = sph_inp_upper(line);
-    for (const Phrase& p : phrases) {
+    for (std::size_t k = 0; k < std::size(phrases); ++k) {
+        const Phrase& p = phrases[k];
         if (upper.find(p.text) == std::string::npos) continue;
-        if (p.handler == sph_input_parse_time_control) m.input.input_has_time_control = true;
+        if (p.handler == sph_input_parse_time_control) {
+            m.input.input_has_time_control = true;
+        } else {
+            check_options(m, line, velunor_keywords[k],
+                          p.handler == parse_eos ? eos_options(line) : p.options);
+        }
         return p.handler(m, line);
     }
-    ++m.input.input_warning_count;
+    warn_unknown_keyword(m, line, velunor_keywords);
     return sph_success;
 }
 
@@ -867,30 +1090,37 @@ int record_keyword(Model& m, std::string_view line, int keyword_id) {
     InputState& in = m.input;
     switch (keyword_id) {
         case sph_inp_kw_element:
+            check_options(m, line, keyword_name(line), element_options);
             in.active_element_type = option_or(line, "TYPE", "UNKNOWN");
             return sph_success;
         case sph_inp_kw_nset:
+            check_options(m, line, keyword_name(line), nset_options, generate_word);
             in.active_nset_name = option_or(line, "NSET", "NSET");
             in.active_nset_generate = keyword_has_word(line, "GENERATE");
             in.active_generated_nset = 0;
             return sph_success;
         case sph_inp_kw_elset:
+            check_options(m, line, keyword_name(line), elset_options, generate_word);
             in.active_elset_name = option_or(line, "ELSET", "ELSET");
             in.active_elset_generate = keyword_has_word(line, "GENERATE");
             in.active_generated_elset = 0;
             return sph_success;
         case sph_inp_kw_initial_conditions:
+            check_options(m, line, keyword_name(line), initial_conditions_options);
             return check_initial_conditions_type(m, line);
         case sph_inp_kw_material:
+            check_options(m, line, keyword_name(line), material_options);
             return register_material(m, line);
         case sph_inp_kw_section:
+            check_options(m, line, keyword_name(line), section_options);
             return register_section(m, line);
         case sph_inp_kw_velunor:
             return dispatch_velunor(m, line);
         case sph_inp_kw_orientation:
+            check_options(m, line, keyword_name(line), orientation_options);
             return register_orientation(m, line);
         case sph_inp_kw_unknown:
-            ++in.input_warning_count;
+            warn_unknown_keyword(m, line, standard_keywords);
             return sph_success;
         default:
             return sph_success;  // *NODE, *DENSITY, *ELASTIC, *PLASTIC, *DAMAGE INITIATION
@@ -899,6 +1129,13 @@ int record_keyword(Model& m, std::string_view line, int keyword_id) {
 
 // ---------------------------------------------------------------------------
 // The two passes.
+
+// Keywords whose data lines the reader drops. (Unknown keywords say so in
+// their own warning.)
+bool keyword_takes_no_data(int keyword_id) {
+    return keyword_id == sph_inp_kw_material || keyword_id == sph_inp_kw_section ||
+           keyword_id == sph_inp_kw_velunor;
+}
 
 int open_deck(Model& m, SphInpLineReader& reader, std::string_view message) {
     std::string path(sph_text_trim_trailing(m.input.input_current_file));
@@ -937,6 +1174,8 @@ int fill_model(Model& m) {
     int keyword_id = sph_inp_kw_unknown;
     int particle_counter = 0;
     int64_t line_number = 0;
+    std::string keyword;  // of the latest keyword that takes no data lines
+    bool data_warned = false;
     SphCsvFields fields;
     std::string_view raw;
     while (reader.next(raw)) {
@@ -946,12 +1185,20 @@ int fill_model(Model& m) {
         if (line.empty()) continue;
         if (line[0] == '*') {
             keyword_id = sph_inp_keyword_id(line);
+            data_warned = false;
+            if (keyword_takes_no_data(keyword_id) && m.log.sph_log_is_open) {
+                keyword = keyword_name(line);
+            }
             if (int status = record_keyword(m, line, keyword_id)) {
                 sph_input_prefix_current_error(m);
                 return status;
             }
         } else if (int status = parse_data_line(m, keyword_id, line, fields, particle_counter)) {
             return status;
+        } else if (!data_warned && keyword_takes_no_data(keyword_id)) {
+            // Once per keyword: the data lines under it are all dropped alike.
+            data_warned = true;
+            sph_input_warn(m, "data lines under " + keyword + " are ignored (it takes none)");
         }
     }
     if (reader.failed()) return read_failure(m);
@@ -970,6 +1217,78 @@ void sph_input_reset(Model& m) {
 
 int sph_input_get_warning_count(const Model& m) {
     return m.input.input_warning_count;
+}
+
+void sph_input_log_names(Model& m) {
+    if (!m.log.sph_log_is_open) return;
+    for (std::size_t k = 0; k < m.db.materials.size(); ++k) {
+        sph_log_info(m.log,
+                     "material " + std::to_string(k + 1) + " " + m.db.materials[k].material_name);
+    }
+    for (std::size_t k = 0; k < m.db.sections.size(); ++k) {
+        sph_log_info(m.log,
+                     "section " + std::to_string(k + 1) + " " + m.db.sections[k].section_name);
+    }
+}
+
+void sph_input_warn(Model& m, std::string_view text) {
+    if (!m.log.sph_log_is_open) return;
+    sph_log_info(m.log, "warning " + sph_input_prefixed_message(m, text));
+}
+
+namespace {
+
+// Edit distance with adjacent transpositions (SAFTEY is one edit from
+// SAFETY), letters compared as upper case.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    const auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    const std::size_t n = b.size();
+    std::vector<std::size_t> before(n + 1), last(n + 1), now(n + 1);
+    for (std::size_t j = 0; j <= n; ++j) last[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        now[0] = i;
+        for (std::size_t j = 1; j <= n; ++j) {
+            const bool same = up(a[i - 1]) == up(b[j - 1]);
+            now[j] = std::min({last[j] + 1, now[j - 1] + 1, last[j - 1] + (same ? 0 : 1)});
+            if (i > 1 && j > 1 && up(a[i - 1]) == up(b[j - 2]) && up(a[i - 2]) == up(b[j - 1])) {
+                now[j] = std::min(now[j], before[j - 2] + 1);
+            }
+        }
+        before.swap(last);
+        last.swap(now);
+    }
+    return last[n];
+}
+
+}  // namespace
+
+std::string_view sph_input_closest_name(std::string_view name,
+                                        std::span<const std::string_view> names) {
+    // One edit in short names, two from six characters on: closer than that
+    // a misspelling is likelier than another word. One edit turns a name of
+    // one or two characters into another name (E0 and C0), not a misspelling.
+    if (name.size() < 3) return {};
+    const std::size_t limit = name.size() >= 6 ? 2 : 1;
+    std::string_view best;
+    std::size_t best_distance = limit + 1;
+    for (std::string_view candidate : names) {
+        const std::size_t d = edit_distance(name, candidate);
+        if (d < best_distance && d < candidate.size()) {
+            best = candidate;
+            best_distance = d;
+        }
+    }
+    return best;
+}
+
+void sph_input_warn_trailing_text(Model& m, std::string_view value, std::string_view name) {
+    if (!m.log.sph_log_is_open) return;
+    const std::string_view item = sph_number_first_item(value);
+    const std::size_t end = static_cast<std::size_t>(item.data() - value.data()) + item.size();
+    const std::string_view rest = sph_text_trim(value.substr(end));
+    if (rest.empty()) return;
+    sph_input_warn(m, "text \"" + std::string(rest) + "\" after the value of " + std::string(name) +
+                          " is ignored");
 }
 
 std::string_view sph_input_get_option(std::string_view line, std::string_view name) {
@@ -1008,16 +1327,24 @@ int sph_input_get_required_real(Model& m, std::string_view line, std::string_vie
     if (text.empty()) {
         return sph_input_set_error(m, "missing required option " + std::string(name));
     }
-    return sph_input_parse_real_value(m, text, value,
-                                      "invalid numeric option " + std::string(name));
+    if (int status = sph_input_parse_real_value(m, text, value,
+                                                "invalid numeric option " + std::string(name))) {
+        return status;
+    }
+    sph_input_warn_trailing_text(m, text, name);
+    return sph_success;
 }
 
 int sph_input_get_optional_real(Model& m, std::string_view line, std::string_view name,
                                 double& value) {
     std::string_view text = sph_input_get_option(line, name);
     if (text.empty()) return sph_success;
-    return sph_input_parse_real_value(m, text, value,
-                                      "invalid numeric option " + std::string(name));
+    if (int status = sph_input_parse_real_value(m, text, value,
+                                                "invalid numeric option " + std::string(name))) {
+        return status;
+    }
+    sph_input_warn_trailing_text(m, text, name);
+    return sph_success;
 }
 
 int sph_input_parse_real_value(Model& m, std::string_view text, double& value,

@@ -1,6 +1,7 @@
 #pragma once
 // Deck reader: two passes over an .inp file, keyword dispatch, model build.
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -76,3 +77,22 @@ void sph_input_prefix_current_error(Model& m);
 std::string sph_input_prefixed_message(const Model& m, std::string_view message);
 // Not NaN and magnitude at most 8.988465674311579e307.
 bool sph_input_real_is_finite(double value);
+
+// Warnings as text. Unknown keywords are counted (input_warning_count); the
+// reader also names every value it drops (unknown or repeated options, an
+// option word without a value, data lines under a keyword that takes none,
+// text after a number, element nodes past the 8th) without counting them.
+// Each goes to the log, when one is open, as one line
+// "warning FILE:LINE: TEXT" for the current line.
+void sph_input_warn(Model& m, std::string_view text);
+// The closest of `names` to `name` (case ignored) when it is close enough to
+// be a misspelling of it; empty otherwise.
+std::string_view sph_input_closest_name(std::string_view name,
+                                        std::span<const std::string_view> names);
+// Warns when an option value that read as a number has more text after the
+// number, which the number reader drops.
+void sph_input_warn_trailing_text(Model& m, std::string_view value, std::string_view name);
+// After a build, one log line per material and per section with its 1-based
+// index (the one the particle state reports) and its name: "material 1
+// Steel", "section 1 BLOCK" (a section is named by its set).
+void sph_input_log_names(Model& m);

@@ -27,6 +27,45 @@ TimeItem classify_key(std::string_view key) {
     return TimeItem::none;
 }
 
+// The keys the scan knows, for the did-you-mean of an unknown one.
+constexpr std::string_view time_keys[] = {"DT",        "TIME",   "END TIME",  "STEPS",
+                                          "MAX STEPS", "SAFETY", "INTEGRATOR"};
+constexpr std::string_view keyword = "*VELUNOR TIME CONTROL";
+
+// Names what the scan drops: a key it does not know (SAFTEY would leave the
+// safety factor at 1), a field without "=", and values that a later field of
+// the same key overwrites. Text only; the warning count stays.
+void check_time_options(Model& m, const SphCsvFields& fields) {
+    if (!m.log.sph_log_is_open) return;
+    bool seen[6] = {};
+    for (int k = 1; k < fields.count; ++k) {
+        const std::string_view field = sph_text_trim(fields.field[static_cast<std::size_t>(k)]);
+        if (field.empty()) continue;
+        const std::size_t eq = field.find('=');
+        const std::string key = sph_text_upper(sph_text_trim(field.substr(0, eq)));
+        if (eq == std::string_view::npos) {
+            sph_input_warn(m, "option " + std::string(field) + " of " + std::string(keyword) +
+                                  " has no value (no \"=\") and is ignored");
+            continue;
+        }
+        const TimeItem item = classify_key(key);
+        if (item == TimeItem::none) {
+            std::string text = "unknown option " + key + " of " + std::string(keyword);
+            if (std::string_view near = sph_input_closest_name(key, time_keys); !near.empty()) {
+                text += " (did you mean " + std::string(near) + "?)";
+            }
+            sph_input_warn(m, text);
+            continue;
+        }
+        bool& again = seen[static_cast<int>(item)];
+        if (again) {
+            sph_input_warn(m, "option " + key + " of " + std::string(keyword) +
+                                  " overrides an earlier one; the last counts");
+        }
+        again = true;
+    }
+}
+
 }  // namespace
 
 int sph_input_parse_time_control(Model& m, std::string_view line) {
@@ -41,6 +80,7 @@ int sph_input_parse_time_control(Model& m, std::string_view line) {
 
     SphCsvFields fields;
     sph_inp_split_csv(line, fields);
+    check_time_options(m, fields);
     for (int k = 0; k < fields.count; ++k) {
         std::string_view field = fields.field[static_cast<std::size_t>(k)];
         std::size_t eq = field.find('=');
@@ -53,24 +93,28 @@ int sph_input_parse_time_control(Model& m, std::string_view line) {
                 if (!sph_number_read_real(value, dt)) {
                     return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL DT");
                 }
+                sph_input_warn_trailing_text(m, value, "DT");
                 dt_read = true;
                 break;
             case TimeItem::time:
                 if (!sph_number_read_real(value, end_time)) {
                     return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL TIME");
                 }
+                sph_input_warn_trailing_text(m, value, "TIME");
                 time_read = true;
                 break;
             case TimeItem::steps:
                 if (!sph_number_read_int(value, steps)) {
                     return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL STEPS");
                 }
+                sph_input_warn_trailing_text(m, value, "STEPS");
                 steps_read = true;
                 break;
             case TimeItem::safety:
                 if (!sph_number_read_real(value, safety)) {
                     return sph_input_set_error(m, "invalid VELUNOR TIME CONTROL SAFETY");
                 }
+                sph_input_warn_trailing_text(m, value, "SAFETY");
                 break;
             case TimeItem::integrator: {
                 const std::string_view word = sph_text_trim(value);

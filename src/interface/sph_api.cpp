@@ -197,6 +197,7 @@ int sph_build_model(Model& m) {
     // Imports sent before the build belong to no step of the built model.
     if (const int ierr = sph_coupling_clear_imports(m)) return ierr;
     sph_api_state_set_model_built(m.api, true);
+    sph_input_log_names(m);
     sph_energy_log(m);
     return sph_success;
 }
@@ -385,6 +386,7 @@ int sph_read_restart(Model& m, std::string_view filename) {
     sph_blast_invalidate_masks(m.blast);
     sph_output_reset_pvd(m.pvd);  // the collection lists the steps after the read
     sph_api_state_set_model_built(m.api, true);
+    sph_input_log_names(m);
     sph_energy_log(m);
     return sph_success;
 }

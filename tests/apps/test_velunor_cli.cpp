@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -389,8 +390,10 @@ TEST_F(Cli, InfoDescribesTheBundledExample) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("particles        4096\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("  water        4096 particles\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("  material 1   4096 particles\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("  section 1    1 particles\n"), std::string::npos) << r.out;
+    // Materials and sections with the names the deck gives them.
+    EXPECT_NE(r.out.find("  material 1   4096 particles, name Water\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  section 1    1 particles, name FIRST\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("warnings         0\n"), std::string::npos) << r.out;
     // h / (c0 (1 + alpha)) * safety = 0.013 / (1480 * 1.5) * 0.25.
     EXPECT_NE(r.out.find("stable dt        1.463964e-06\n"), std::string::npos) << r.out;
@@ -640,8 +643,9 @@ TEST_F(Cli, WaterAndGasModelsPrintOnlyTheirOwnLines) {
     EXPECT_EQ(r.out, "deck             " + std::string(VELUNOR_SOURCE_DIR) +
                          "/examples/water_release.inp\n"
                          "particles        4096\nphases:\n  water        4096 particles\n"
-                         "not active       0\nmaterials:\n  material 1   4096 particles\n"
-                         "sections:\n  none         4095 particles\n  section 1    1 particles\n"
+                         "not active       0\nmaterials:\n"
+                         "  material 1   4096 particles, name Water\nsections:\n"
+                         "  none         4095 particles\n  section 1    1 particles, name FIRST\n"
                          "warnings         0\nstable dt        1.463964e-06\n");
 
     // Water and gas: the gas lines and nothing of the burn or of solids.
@@ -794,7 +798,10 @@ TEST_F(Cli, ExplosiveAndSolidBuildFailuresGiveTheMessageAndStatus) {
     EXPECT_EQ(r.code, 0) << r.err;
     r = run("run '" + no_target.string() + "'");
     EXPECT_EQ(r.code, 1);
+    // Products is the material of no section: the build counts a warning.
     EXPECT_EQ(r.err,
+              "warning: 1 more counted warning of the model build (materials that no particle "
+              "uses, unused orientations, disabled blast regions)\n"
               "error: Explosive SOURCE conversion has no active product Gas target (status 4)\n");
     EXPECT_EQ(r.out, "");
 
@@ -920,12 +927,15 @@ TEST_F(Cli, InfoListsCouplingRegions) {
 
 namespace {
 
-// Every regular file of `dir` by name, without `skip`.
+// Every regular file of `dir` by name, without `skip` and without the run's
+// velunor.log (which holds the command line and the wall time).
 std::map<std::string, std::string> files_of(const fs::path& dir, const std::string& skip = "") {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        if (entry.is_regular_file() && name != skip) files[name] = read_text(entry.path());
+        if (entry.is_regular_file() && name != skip && name != "velunor.log") {
+            files[name] = read_text(entry.path());
+        }
     }
     return files;
 }
@@ -939,11 +949,14 @@ std::pair<double, int> time_and_step(const std::string& restart) {
     return {time, step};
 }
 
-// The lines of a run's report that a restart file does not change.
+// The lines of a run's report that a restart file does not change: all but
+// the wall time, the restart file and the closing list of files written
+// (which names the directory and the restart file).
 std::string report_without_wall_time(const std::string& out) {
     std::string kept;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("files written", 0) == 0) break;
         if (line.rfind("wall time", 0) != 0 && line.rfind("restart file", 0) != 0) {
             kept += line + "\n";
         }
@@ -1065,7 +1078,13 @@ TEST_F(Cli, ResumeFromAnIntermediateRestartEndsAsTheUninterruptedRun) {
         fs::create_directories(blocker);
         const Result stopped = run(args + " --restart-every 3");
         EXPECT_EQ(stopped.code, 1);
-        EXPECT_EQ(stopped.err, "error: failed to open CSV output file (status 3)\n");
+        // After the build's counted warnings, if any (the blocker is no
+        // file of an earlier series).
+        const std::size_t error_at = stopped.err.find("error: ");
+        ASSERT_NE(error_at, std::string::npos) << stopped.err;
+        EXPECT_EQ(stopped.err.substr(error_at),
+                  "error: failed to open CSV output file (status 3)\n");
+        EXPECT_EQ(stopped.err.find("earlier series"), std::string::npos) << stopped.err;
         EXPECT_EQ(stopped.out, "");
         const Result info = run("info '" + restart.string() + "'");
         ASSERT_EQ(info.code, 0) << info.err;
@@ -1246,20 +1265,23 @@ TEST_F(Cli, RestartOptionFailures) {
     EXPECT_EQ(r.err.rfind("velunor: --restart-every needs a positive integer, not: 0\n", 0), 0u)
         << r.err;
 
+    // The deck's *HEADING is told before each failure.
+    const std::string heading = "warning: " + deck.string() +
+                                ":1: unknown keyword *HEADING (ignored with its data lines)\n";
     r = run(run_deck + " --resume '" + (dir_ / "missing.rst").string() + "'");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "error: failed to open restart file for reading (status 3)\n");
+    EXPECT_EQ(r.err, heading + "error: failed to open restart file for reading (status 3)\n");
     EXPECT_EQ(r.out, "");
     r = run(run_deck + " --resume '" + deck.string() + "'");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "error: invalid restart header (status 4)\n");
+    EXPECT_EQ(r.err, heading + "error: invalid restart header (status 4)\n");
 
     // A directory where the file goes: the first write fails and ends the run.
     const fs::path out = dir_ / "out";
     fs::create_directories(out / "velunor_restart.txt");
     r = run(run_deck + " --output '" + out.string() + "' --restart-every 2");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "error: failed to open restart file for writing (status 3)\n");
+    EXPECT_EQ(r.err, heading + "error: failed to open restart file for writing (status 3)\n");
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(fs::exists(out / "velunor_00000003.csv"));  // stopped at step 2
 
@@ -1375,6 +1397,300 @@ TEST_F(Cli, EnergyLinesGoToTheCallersLogWithoutLosingItsContents) {
     EXPECT_NE(text.find("energy step 0 time 0.0000000000000000E+00 water 4096 "),
               std::string::npos);
     EXPECT_NE(text.find("energy step 3 "), std::string::npos) << text;
+}
+
+namespace {
+
+// A 3 x 3 x 3 steel block beside a 3 x 3 x 3 water cube, 0.01 m apart, the
+// block moving at 20 m/s into the water: about 15 steps of 0.33 us for the
+// water, at most `steps` per run call.
+std::string water_and_solid_deck(int steps) {
+    std::string deck = "*NODE\n";
+    std::string block, water;
+    int id = 0;
+    for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < 3; ++j) {
+            for (int i = 0; i < 6; ++i) {
+                deck += format("%d, %.2f, %.2f, %.2f\n", ++id, 0.01 * i, 0.01 * j, 0.01 * k);
+                std::string& set = i < 3 ? block : water;
+                set += (set.empty() ? "" : ", ") + std::to_string(id);
+            }
+        }
+    }
+    return deck + "*NSET, NSET=BLOCK\n" + block + "\n*NSET, NSET=POOL\n" + water +
+           "\n*MATERIAL, NAME=Steel, TYPE=SOLID\n*DENSITY\n7850\n*ELASTIC\n2e11, 0.3\n"
+           "*SOLID SECTION, NSET=BLOCK, MATERIAL=Steel\n"
+           "*VELUNOR SOLID CONTROL, MATERIAL=Steel, H=0.013, VOLUME=1e-6\n"
+           "*MATERIAL, NAME=Water, TYPE=WATER\n*DENSITY\n1000\n"
+           "*FLUID SECTION, NSET=POOL, MATERIAL=Water\n"
+           "*VELUNOR EOS, TYPE=TAIT, MATERIAL=Water, RHO0=1000, C0=1480, GAMMA=7\n"
+           "*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=Water, ALPHA=0.1, BETA=0, ETA2=0.01\n"
+           "*VELUNOR PARTICLE CONTROL, H=0.013, MASS=0.001, VOLUME=1.0E-6\n"
+           "*INITIAL CONDITIONS, TYPE=VELOCITY\nBLOCK, 1, 20\n"
+           "*VELUNOR TIME CONTROL, DT=1e-6, TIME=5e-6, STEPS=" +
+           std::to_string(steps) + ", SAFETY=0.25\n";
+}
+
+// All particle arrays of the library's model, as bytes.
+std::string state_bytes() {
+    int n = 0;
+    EXPECT_EQ(velunor_get_particle_count(&n), 0);
+    const std::size_t m = static_cast<std::size_t>(n);
+    std::vector<int> ids(m), phase(m), status(m), material(m), section(m);
+    std::vector<double> x(3 * m), v(3 * m), a(3 * m), rho(m), p(m), e(m), t(m), h(m);
+    int count = 0;
+    EXPECT_EQ(
+        velunor_get_particle_state(n, ids.data(), phase.data(), status.data(), material.data(),
+                                   section.data(), x.data(), v.data(), a.data(), rho.data(),
+                                   p.data(), e.data(), t.data(), h.data(), &count),
+        0);
+    std::string bytes;
+    const auto add = [&](const auto& values) {
+        bytes.append(reinterpret_cast<const char*>(values.data()),
+                     values.size() * sizeof(values[0]));
+    };
+    add(ids), add(phase), add(status), add(material), add(section), add(x), add(v), add(a);
+    add(rho), add(p), add(e), add(t), add(h);
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(Cli, HostSteppedRunEndsInTheStateAndFilesOfTheRunCalls) {
+    // STEPS=4 splits the run calls; interval 3 puts the last step off the
+    // interval, so the host's final write shows too. Both integrators: the
+    // Verlet one carries its forces from one step to the next.
+    for (const std::string integrator : {"", ", INTEGRATOR=VERLET"}) {
+        SCOPED_TRACE(integrator);
+        std::string text = water_and_solid_deck(4);
+        text.insert(text.size() - 1, integrator);
+        const std::string tag = integrator.empty() ? "default" : "verlet";
+        const fs::path deck = write(tag + ".inp", text);
+        const fs::path host = dir_ / (tag + "_host"), calls = dir_ / (tag + "_calls");
+        const Result r = run("run '" + deck.string() + "' --output '" + host.string() +
+                             "' --interval 3 --restart-every 1000");
+        ASSERT_EQ(r.code, 0) << r.err;
+
+        // The run-call path, as the host did it before it stepped: the
+        // initial state, run calls until one makes no progress, the final
+        // state.
+        ASSERT_EQ(velunor_initialize(), 0);
+        ASSERT_EQ(velunor_read_inp(deck.c_str()), 0);
+        ASSERT_EQ(velunor_build_model(), 0);
+        ASSERT_EQ(velunor_set_output_directory(calls.c_str()), 0);
+        fs::create_directories(calls);
+        ASSERT_EQ(velunor_set_output_interval(3), 0);
+        ASSERT_EQ(velunor_write_output(0, 0.0), 0);
+        double time = 0.0;
+        int step = 0, calls_made = 0;
+        for (int before = -1; step != before; ++calls_made) {
+            before = step;
+            ASSERT_EQ(velunor_run_explicit(), 0);
+            ASSERT_EQ(velunor_get_current_time(&time, &step), 0);
+        }
+        EXPECT_GE(calls_made, 4);  // the step limit did split the run
+        ASSERT_NE(step % 3, 0) << step;
+        ASSERT_EQ(velunor_write_output(step, time), 0);
+        const std::string by_calls = state_bytes();
+        EXPECT_EQ(velunor_finalize(), 0);
+        EXPECT_NE(r.out.find(format("steps            %d\n", step)), std::string::npos) << r.out;
+
+        const auto host_files = files_of(host, "velunor_restart.txt");
+        const auto call_files = files_of(calls);
+        EXPECT_EQ(host_files.size(), 3u * (2u + static_cast<std::size_t>(step / 3)) + 1u);
+        ASSERT_EQ(host_files.size(), call_files.size());
+        for (const auto& [name, content] : call_files) {
+            ASSERT_TRUE(host_files.count(name)) << name;
+            EXPECT_TRUE(host_files.at(name) == content) << name << " differs";
+        }
+        // The host's end state, through its restart file.
+        ASSERT_EQ(velunor_initialize(), 0);
+        ASSERT_EQ(velunor_read_inp(deck.c_str()), 0);
+        ASSERT_EQ(velunor_build_model(), 0);
+        ASSERT_EQ(velunor_read_restart((host / "velunor_restart.txt").c_str()), 0);
+        EXPECT_TRUE(state_bytes() == by_calls);
+        EXPECT_EQ(velunor_finalize(), 0);
+    }
+}
+
+TEST_F(Cli, DeckWarningsAreNamedByRunAndInfoAndKeptInTheRunLog) {
+    std::string text = water_and_solid_deck(100);
+    text.replace(text.find(", SAFETY=0.25"), 13, ", SAFTEY=0.25");
+    text = "*HEADING\nmixed\n" + text + "*VELUNOR OUTPUT, INTERVAL=2 3\n";
+    const fs::path deck = write("warned.inp", text);
+    const int last = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    const std::string at = deck.string() + ":";
+    const std::string heading =
+        "warning: " + at + "1: unknown keyword *HEADING (ignored with its data lines)\n";
+    const std::string safety = "warning: " + at + std::to_string(last - 1) +
+                               ": unknown option SAFTEY of *VELUNOR TIME CONTROL (did you mean "
+                               "SAFETY?)\n";
+    const std::string interval = "warning: " + at + std::to_string(last) +
+                                 ": text \"3\" after the value of INTERVAL is ignored\n";
+
+    const Result info = run("info '" + deck.string() + "'");
+    ASSERT_EQ(info.code, 0) << info.err;
+    EXPECT_EQ(info.err, heading + safety + interval);
+    EXPECT_NE(info.out.find("warnings         1\n"), std::string::npos) << info.out;  // counted
+    EXPECT_NE(info.out.find("  material 1   27 particles, name Steel\n"), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("  material 2   27 particles, name Water\n"), std::string::npos);
+    EXPECT_NE(info.out.find("  section 2    27 particles, name POOL\n"), std::string::npos);
+
+    const fs::path out = dir_ / "out";
+    const Result r = run("run '" + deck.string() + "' -o '" + out.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, heading + safety + interval);
+    // velunor.log: the command, the warnings, then the summary as printed.
+    const std::string log = read_text(out / "velunor.log");
+    EXPECT_EQ(log, "velunor run " + deck.string() + " -o " + out.string() + "\n" + heading +
+                       safety + interval + r.out);
+    EXPECT_NE(r.out.find("files written    in " + out.string() + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("  VTU            "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  series         velunor.pvd\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  run log        velunor.log\n"), std::string::npos) << r.out;
+
+    // A build warning without a line (an explosive-free deck does not have
+    // one; a solid material that no section uses does) is counted and told.
+    const fs::path unbound = write("unbound.inp", water_and_solid_deck(100) +
+                                                      "*MATERIAL, NAME=Spare, TYPE=SOLID\n"
+                                                      "*DENSITY\n7850\n*ELASTIC\n2e11, 0.3\n");
+    const Result u = run("info '" + unbound.string() + "'");
+    ASSERT_EQ(u.code, 0) << u.err;
+    EXPECT_EQ(u.err,
+              "warning: 1 more counted warning of the model build (materials that no particle "
+              "uses, unused orientations, disabled blast regions)\n");
+    EXPECT_NE(u.out.find("warnings         1\n"), std::string::npos) << u.out;
+
+    // Without a place for the log only the count is known.
+    const Result quiet =
+        run("info '" + deck.string() + "'", "TMPDIR='" + (dir_ / "no_such_dir").string() + "'");
+    ASSERT_EQ(quiet.code, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "warning: the deck has 1 counted warning (no log to name it)\n");
+}
+
+TEST_F(Cli, OutputDirectoryChecksTellTheRealReasonAndAnEarlierSeries) {
+    const fs::path deck = short_example("3.0E-6", 10);
+    // A path under a regular file: mkdir refuses with ENOTDIR, whatever the user.
+    const fs::path file = write("plain.txt", "x");
+    Result r = run("run '" + deck.string() + "' --output='" + (file / "sub").string() + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "error: cannot create output directory " + (file / "sub").string() +
+                         ": Not a directory\n");
+    if (::geteuid() != 0) {  // root writes anywhere
+        const fs::path locked = dir_ / "locked";
+        fs::create_directories(locked);
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+        r = run("run '" + deck.string() + "' --output '" + (locked / "new").string() + "'");
+        EXPECT_EQ(r.err, "error: cannot create output directory " + (locked / "new").string() +
+                             ": Permission denied\n");
+        r = run("run '" + deck.string() + "' --output '" + locked.string() + "'");
+        EXPECT_EQ(r.err, "error: cannot write into output directory " + locked.string() +
+                             ": Permission denied\n");
+        fs::permissions(locked, fs::perms::owner_all);
+    }
+
+    // An earlier series of more steps: told before anything is written, kept,
+    // and not counted among this run's files.
+    const fs::path out = dir_ / "out";
+    fs::create_directories(out);
+    for (const char* name :
+         {"velunor_00000000.vtu", "velunor_00000000.csv", "velunor_00000000_summary.csv",
+          "velunor_00000099.vtu", "velunor.pvd", "notes.txt"}) {
+        write("out/" + std::string(name), "old");
+        fs::last_write_time(out / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    r = run("run '" + deck.string() + "' --output '" + out.string() + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "warning: output directory " + out.string() +
+                         " already holds 5 files of an earlier series (velunor_*.vtu, "
+                         "velunor_*.csv, velunor.pvd); they are kept, and those this run does "
+                         "not rewrite stay beside its files\n");
+    EXPECT_EQ(read_text(out / "velunor_00000099.vtu"), "old");
+    EXPECT_NE(read_text(out / "velunor_00000000.vtu"), "old");
+    // Steps 0 and 3: the deck's interval is 10, the host writes the first and last.
+    EXPECT_NE(r.out.find("  VTU            2, velunor_00000000.vtu .. velunor_00000003.vtu\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  summary CSV    2, velunor_00000000_summary.csv .. "
+                         "velunor_00000003_summary.csv\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(read_text(out / "velunor.log").find("already holds 5 files"), std::string::npos);
+
+    // Runs straight after each other: step 1 of the first is not the second's.
+    ASSERT_EQ(run("run '" + deck.string() + "' -o '" + out.string() + "' --interval 1").code, 0);
+    r = run("run '" + deck.string() + "' -o '" + out.string() + "' --interval 2");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("  VTU            3, velunor_00000000.vtu .. velunor_00000003.vtu\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(Cli, OptionsTakeTheirValueAfterAnEqualsSignAndBinaryIsAccepted) {
+    const fs::path deck = short_example("3.0E-6", 10);
+    const fs::path out = dir_ / "eq";
+    Result r = run("run '" + deck.string() + "' --output='" + out.string() +
+                   "' --interval=2 --progress-every=0 --binary");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(out / "velunor_00000002.csv"));
+    EXPECT_FALSE(fs::exists(out / "velunor_00000001.csv"));
+    r = run("run '" + deck.string() + "' --interval=0");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err.rfind("velunor: --interval needs a positive integer, not: 0\n", 0), 0u)
+        << r.err;
+    r = run("run '" + deck.string() + "' --progress-every=-1");
+    EXPECT_EQ(r.code, 2);
+    r = run("run '" + deck.string() + "' -o");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err.rfind("velunor: missing value for: --output\n", 0), 0u) << r.err;
+    r = run("info '" + deck.string() + "' --binary");
+    EXPECT_EQ(r.code, 2);
+    const Result help = run("--help");
+    EXPECT_NE(help.out.find("--binary"), std::string::npos);
+    EXPECT_NE(help.out.find("--progress-every SECONDS"), std::string::npos);
+}
+
+TEST_F(Cli, PlainProgressLinesGoToABatchLogDuringTheRun) {
+    // About 15 steps, all of which one run call may take: the lines come
+    // between them because the host steps.
+    const fs::path deck = write("steps.inp", water_and_solid_deck(100));
+    const Result r = run("run '" + deck.string() + "' --progress-every 0.000001");
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.err);
+    int count = 0, last_step = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_EQ(line.rfind("progress: step ", 0), 0u) << line;
+        const int step = std::atoi(line.c_str() + 15);
+        EXPECT_GT(step, last_step) << r.err;
+        last_step = step;
+        EXPECT_NE(line.find("%  "), std::string::npos) << line;
+        ++count;
+    }
+    EXPECT_GE(count, 5) << r.err;
+    // The default leaves a short run's stderr empty.
+    EXPECT_EQ(run("run '" + deck.string() + "'").err, "");
+}
+
+TEST_F(Cli, OnATerminalOneLiveLineShowsAndIsEndedBeforeTheSummary) {
+    // script(1) gives the host a terminal for stderr; stdout goes to a file.
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+    const fs::path deck = short_example("6.0E-6", 2);
+    const fs::path tty = dir_ / "tty.txt", out = dir_ / "out.txt";
+    const std::string inner =
+        "'" + std::string(VELUNOR_CLI) + "' run '" + deck.string() + "' >'" + out.string() + "'";
+    const std::string command =
+        "script -qec \"" + inner + "\" /dev/null </dev/null >'" + tty.string() + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string shown = read_text(tty);
+    // The first step shows at once; a five-step run is over before the next
+    // refresh. The line is redrawn in place and ended (the terminal turns
+    // the line feed into CR LF), and no batch line goes to a terminal.
+    EXPECT_EQ(shown.rfind("\rstep 1  t 1.463964e-06  dt 1.464e-06   24.4%  ", 0), 0u) << shown;
+    EXPECT_NE(shown.find("particle-steps/s  left "), std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 5), "\033[K\r\n") << shown;
+    EXPECT_EQ(shown.find("progress:"), std::string::npos) << shown;
+    EXPECT_EQ(read_text(out).rfind("steps            5\n", 0), 0u) << read_text(out);
 }
 
 #endif  // VELUNOR_CLI

@@ -216,9 +216,14 @@ TEST_F(ApiLog, ShellBuildWritesOneLinePerShellSection) {
     ASSERT_NEAR(quad_area, std::sqrt(21.0) / 2.0, 1e-15);
 
     const std::vector<std::string> lines = lines_of(read_all(path));
-    // One line per shell section, then the energy of the built model.
-    ASSERT_EQ(lines.size(), 5u) << read_all(path);
-    EXPECT_EQ(lines[4].rfind("energy step 0 time 0.0000000000000000E+00 water 0 ", 0), 0u);
+    // One line per shell section, then one per material and per section with
+    // its index and name, then the energy of the built model.
+    ASSERT_EQ(lines.size(), 12u) << read_all(path);
+    const std::vector<std::string> names = {"material 1 Alu", "material 2 Wall", "section 1 TRI",
+                                            "section 2 QUAD", "section 3 CLOUD", "section 4 ORI",
+                                            "section 5 WALL"};
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.begin() + 11), names);
+    EXPECT_EQ(lines[11].rfind("energy step 0 time 0.0000000000000000E+00 water 0 ", 0), 0u);
     // The director set keeps node 1 from the element normal but not from its
     // element share.
     expect_section_line(
@@ -247,26 +252,30 @@ TEST_F(ApiLog, ShellBuildWritesOneLinePerShellSection) {
         EXPECT_EQ(sph_build_model(*m), 4);
         EXPECT_EQ(m->error.last_error_message, "Shell section references unknown orientation");
     }
-    EXPECT_EQ(lines_of(read_all(path)).size(), 5u);
+    EXPECT_EQ(lines_of(read_all(path)).size(), 12u);
     ASSERT_EQ(read_and_build(*m, four_section_deck()), 0);
     const std::vector<std::string> again = lines_of(read_all(path));
-    ASSERT_EQ(again.size(), 10u);
-    for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(again[5 + k], lines[k]);
+    ASSERT_EQ(again.size(), 24u);
+    for (std::size_t k = 0; k < 12; ++k) EXPECT_EQ(again[12 + k], lines[k]);
 
     // Finalization closes the log; a new initialization appends to the file.
     EXPECT_EQ(sph_finalize(*m), 0);
     EXPECT_FALSE(m->log.sph_log_is_open);
     ASSERT_EQ(sph_initialize(*m), 0);
     ASSERT_EQ(read_and_build(*m, four_section_deck()), 0);
-    EXPECT_EQ(lines_of(read_all(path)).size(), 15u);
+    EXPECT_EQ(lines_of(read_all(path)).size(), 36u);
     EXPECT_EQ(sph_finalize(*m), 0);
 
-    // A model without shells writes no shell line.
+    // A model without shells writes no shell line: its *HEADING warning, its
+    // one material and section and its energy line.
     ASSERT_EQ(sph_initialize(*m), 0);
     ASSERT_EQ(read_and_build(*m, std::string(deck_test::water_deck)), 0);
     const std::vector<std::string> last = lines_of(read_all(path));
-    ASSERT_EQ(last.size(), 16u);  // its energy line only
-    EXPECT_EQ(last[15].rfind("energy step 0 ", 0), 0u);
+    ASSERT_EQ(last.size(), 40u);
+    EXPECT_NE(last[36].find(":1: unknown keyword *HEADING"), std::string::npos) << last[36];
+    EXPECT_EQ(last[37], "material 1 Water");
+    EXPECT_EQ(last[38], "section 1 ALLN");
+    EXPECT_EQ(last[39].rfind("energy step 0 ", 0), 0u);
     EXPECT_EQ(sph_finalize(*m), 0);
 }
 
@@ -302,7 +311,8 @@ TEST_F(ApiLog, UnopenableLogFailsInitializationAndARetryWorks) {
     EXPECT_EQ(last_error_message(), "OK");
     ASSERT_EQ(velunor_read_inp(deck.path().c_str()), 0);
     ASSERT_EQ(velunor_build_model(), 0);
-    EXPECT_EQ(lines_of(read_all(good)).size(), 5u);  // four shell sections and the energy
+    // Four shell sections, the two materials and five sections by name, the energy.
+    EXPECT_EQ(lines_of(read_all(good)).size(), 12u);
     EXPECT_EQ(velunor_finalize(), 0);
     EXPECT_FALSE(sph_api_model().log.sph_log_is_open);
 }
