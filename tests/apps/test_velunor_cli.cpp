@@ -1627,7 +1627,7 @@ TEST_F(Cli, OutputDirectoryChecksTellTheRealReasonAndAnEarlierSeries) {
         << r.out;
 }
 
-TEST_F(Cli, OptionsTakeTheirValueAfterAnEqualsSignAndBinaryIsAccepted) {
+TEST_F(Cli, OptionsTakeTheirValueAfterAnEqualsSignAndBinaryWritesAppendedVtu) {
     const fs::path deck = short_example("3.0E-6", 10);
     const fs::path out = dir_ / "eq";
     Result r = run("run '" + deck.string() + "' --output='" + out.string() +
@@ -1635,6 +1635,16 @@ TEST_F(Cli, OptionsTakeTheirValueAfterAnEqualsSignAndBinaryIsAccepted) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(fs::exists(out / "velunor_00000002.csv"));
     EXPECT_FALSE(fs::exists(out / "velunor_00000001.csv"));
+    // --binary reaches the library: raw appended arrays, no text arrays.
+    const std::string binary = read_text(out / "velunor_00000002.vtu");
+    EXPECT_NE(binary.find("<AppendedData encoding=\"raw\">"), std::string::npos);
+    EXPECT_EQ(binary.find("format=\"ascii\""), std::string::npos);
+    const fs::path text_out = dir_ / "text";
+    r = run("run '" + deck.string() + "' -o '" + text_out.string() + "' --progress-every=0");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string text = read_text(text_out / "velunor_00000000.vtu");
+    EXPECT_EQ(text.find("AppendedData"), std::string::npos);
+    EXPECT_NE(text.find("format=\"ascii\""), std::string::npos);
     r = run("run '" + deck.string() + "' --interval=0");
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err.rfind("velunor: --interval needs a positive integer, not: 0\n", 0), 0u)

@@ -47,7 +47,7 @@ const std::string warned_deck = std::string(deck_test::water_deck) +
                                 // line 16 on
                                 "*VELUNOR TIME CONTROL, DT=1e-6, TIME=1e-3, STEPS=10, SAFTEY=0.25\n"
                                 "*VELUNOR TIME CONTRL, DT=1e-6\n"
-                                "*VELUNOR OUTPUT, DIR=a, DIRECTORY=b, INTERVAL=5 7, FORMAT=TEXT\n"
+                                "*VELUNOR OUTPUT, DIR=a, DIRECTORY=b, INTERVAL=5 7, FORMAT=ASCII\n"
                                 "*MATERIAL, NAME=Other, TYPE=WATER, NAME=Third\n"
                                 "*NSET, NSET=ALLN, INTERNAL, GENERATE\n"
                                 "1, 2\n"
@@ -115,7 +115,7 @@ TEST(InputWarnings, EveryOptionAKeywordReadsPassesWithoutWarning) {
         std::string(deck_test::water_deck) +
         "*VELUNOR TIME CONTROL, DT=1e-6, END TIME=1e-3, MAX STEPS=10, SAFETY=0.5, "
         "INTEGRATOR=VERLET,\n"
-        "*VELUNOR OUTPUT, DIRECTORY=o, INTERVAL=2, FORMAT=TEXT, CSV=YES\n"
+        "*VELUNOR OUTPUT, DIRECTORY=o, INTERVAL=2, FORMAT=ASCII, CSV=YES\n"
         "*VELUNOR VISCOSITY, TYPE=MONAGHAN, MATERIAL=Water, ALPHA=0.1, BETA=0, ETA2=0.01, "
         "DENSITY_DIFFUSION=0.1\n"
         "*VELUNOR BODY FORCE, X=0, Y=0, Z=-9.81\n"
