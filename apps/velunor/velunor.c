@@ -929,15 +929,21 @@ static int read_name_line(const char* line, const char* head, char names[][logge
     return 1;
 }
 
+/* The log opened at the first line of this use, or NULL. */
+static FILE* library_log_open(const LibraryLog* log) {
+    if (!log->active) return NULL;
+    FILE* in = fopen(log->path, "rb");
+    if (in != NULL && fseek(in, log->offset, SEEK_SET) != 0) {
+        fclose(in);
+        in = NULL;
+    }
+    return in;
+}
+
 /* Reads the lines of this use back; a line that does not parse is skipped. */
 static void library_log_read(LibraryLog* log) {
-    if (!log->active) return;
-    FILE* in = fopen(log->path, "rb");
+    FILE* in = library_log_open(log);
     if (in == NULL) return;
-    if (fseek(in, log->offset, SEEK_SET) != 0) {
-        fclose(in);
-        return;
-    }
     char line[2048];
     while (fgets(line, (int)sizeof line, in) != NULL) {
         line[strcspn(line, "\r\n")] = '\0';
@@ -1125,13 +1131,8 @@ static void read_energy_lines(const LibraryLog* log, long split, EnergyLine* sta
                               EnergyLine* end) {
     memset(start, 0, sizeof *start);
     memset(end, 0, sizeof *end);
-    if (!log->active) return;
-    FILE* in = fopen(log->path, "rb");
+    FILE* in = library_log_open(log);
     if (in == NULL) return;
-    if (fseek(in, log->offset, SEEK_SET) != 0) {
-        fclose(in);
-        return;
-    }
     char line[1024];
     long at = log->offset;
     while (fgets(line, (int)sizeof line, in) != NULL) {
