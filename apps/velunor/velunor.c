@@ -181,18 +181,27 @@ static double wall_seconds(void) {
     return (double)ts.tv_sec + 1e-9 * (double)ts.tv_nsec;
 }
 
+/* The output directory as the library uses it: trailing blanks dropped.
+ * NULL when memory runs out. */
+static char* trimmed_copy(const char* text) {
+    size_t n = strlen(text);
+    while (n > 0 && text[n - 1] == ' ') --n;
+    char* copy = malloc(n + 1);
+    if (copy == NULL) return NULL;
+    memcpy(copy, text, n);
+    copy[n] = '\0';
+    return copy;
+}
+
 /* mkdir -p: creates every missing directory of `path`. Trailing blanks are
  * dropped, as the library drops them from the directory it writes into.
  * Returns 0, or the errno of the operation that failed: mkdir's own (EACCES,
  * EROFS, ENOTDIR, ...) unless the path exists, and ENOTDIR when it exists
  * but is no directory. A later stat's ENOENT never hides the reason. */
 static int make_directories(const char* path) {
-    size_t n = strlen(path);
-    while (n > 0 && path[n - 1] == ' ') --n;
-    char* copy = malloc(n + 1);
+    char* copy = trimmed_copy(path);
     if (copy == NULL) return ENOMEM;
-    memcpy(copy, path, n);
-    copy[n] = '\0';
+    const size_t n = strlen(copy);
     int result = 0;
     for (size_t k = 1; k <= n && result == 0; ++k) {
         if (copy[k] != '/' && copy[k] != '\\' && copy[k] != '\0') continue;
@@ -1378,18 +1387,6 @@ static char* restart_path(const char* output) {
         memcpy(path, name, sizeof name);
     }
     return path;
-}
-
-/* The output directory as the library uses it: trailing blanks dropped.
- * NULL when memory runs out. */
-static char* trimmed_copy(const char* text) {
-    size_t n = strlen(text);
-    while (n > 0 && text[n - 1] == ' ') --n;
-    char* copy = malloc(n + 1);
-    if (copy == NULL) return NULL;
-    memcpy(copy, text, n);
-    copy[n] = '\0';
-    return copy;
 }
 
 /* Creates the output directory and checks that files can be made in it;

@@ -284,6 +284,57 @@ int parse_data_line(Model& m, int keyword_id, std::string_view line, SphCsvField
 }
 
 // ---------------------------------------------------------------------------
+// Misspellings.
+
+// Edit distance with adjacent transpositions (SAFTEY is one edit from
+// SAFETY), letters compared as upper case.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    const auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    const std::size_t n = b.size();
+    std::vector<std::size_t> before(n + 1), last(n + 1), now(n + 1);
+    for (std::size_t j = 0; j <= n; ++j) last[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        now[0] = i;
+        for (std::size_t j = 1; j <= n; ++j) {
+            const bool same = up(a[i - 1]) == up(b[j - 1]);
+            now[j] = std::min({last[j] + 1, now[j - 1] + 1, last[j - 1] + (same ? 0 : 1)});
+            if (i > 1 && j > 1 && up(a[i - 1]) == up(b[j - 2]) && up(a[i - 2]) == up(b[j - 1])) {
+                now[j] = std::min(now[j], before[j - 2] + 1);
+            }
+        }
+        before.swap(last);
+        last.swap(now);
+    }
+    return last[n];
+}
+
+// The closest of `names` to `name` (case ignored) when it is close enough to
+// be a misspelling of it; empty otherwise.
+std::string_view closest_name(std::string_view name, std::span<const std::string_view> names) {
+    // One edit in short names, two from six characters on: closer than that
+    // a misspelling is likelier than another word. One edit turns a name of
+    // one or two characters into another name (E0 and C0), not a misspelling.
+    if (name.size() < 3) return {};
+    const std::size_t limit = name.size() >= 6 ? 2 : 1;
+    std::string_view best;
+    std::size_t best_distance = limit + 1;
+    for (std::string_view candidate : names) {
+        const std::size_t d = edit_distance(name, candidate);
+        if (d < best_distance && d < candidate.size()) {
+            best = candidate;
+            best_distance = d;
+        }
+    }
+    return best;
+}
+
+// " (did you mean NAME?)" for the closest of `names`, empty when none is close.
+std::string did_you_mean(std::string_view name, std::span<const std::string_view> names) {
+    const std::string_view near = closest_name(name, names);
+    return near.empty() ? std::string() : " (did you mean " + std::string(near) + "?)";
+}
+
+// ---------------------------------------------------------------------------
 // Option tables: the names each keyword handler below reads. An entry
 // "A|B|C" lists spellings of one option of which the first non-blank one
 // counts (first_option); every other entry is read with
@@ -393,20 +444,13 @@ void check_options(Model& m, std::string_view line, std::string_view keyword, Op
         if (eq == std::string_view::npos) {
             bool allowed = false;
             for (std::string_view w : words) allowed = allowed || sph_text_name_equal(field, w);
-            if (!allowed) {
-                sph_input_warn(m, "option " + std::string(field) + " of " + kw +
-                                      " has no value (no \"=\") and is ignored");
-            }
+            if (!allowed) sph_input_warn_option_without_value(m, field, keyword);
             continue;
         }
         const std::string name = sph_text_upper(sph_text_trim(field.substr(0, eq)));
         const auto it = std::find(known.begin(), known.end(), name);
         if (it == known.end()) {
-            std::string text = "unknown option " + name + " of " + kw;
-            if (std::string_view near = sph_input_closest_name(name, known); !near.empty()) {
-                text += " (did you mean " + std::string(near) + "?)";
-            }
-            sph_input_warn(m, text);
+            sph_input_warn_unknown_option(m, name, keyword, known);
             continue;
         }
         const std::size_t n = static_cast<std::size_t>(it - known.begin());
@@ -1036,11 +1080,8 @@ void warn_unknown_keyword(Model& m, std::string_view line, OptionNames names) {
     ++m.input.input_warning_count;
     if (!m.log.sph_log_is_open) return;
     const std::string keyword = keyword_name(line);
-    std::string text = "unknown keyword " + keyword + " (ignored with its data lines)";
-    if (std::string_view near = sph_input_closest_name(keyword, names); !near.empty()) {
-        text += " (did you mean " + std::string(near) + "?)";
-    }
-    sph_input_warn(m, text);
+    sph_input_warn(m, "unknown keyword " + keyword + " (ignored with its data lines)" +
+                          did_you_mean(keyword, names));
 }
 
 int dispatch_velunor(Model& m, std::string_view line) {
@@ -1236,49 +1277,17 @@ void sph_input_warn(Model& m, std::string_view text) {
     sph_log_info(m.log, "warning " + sph_input_prefixed_message(m, text));
 }
 
-namespace {
-
-// Edit distance with adjacent transpositions (SAFTEY is one edit from
-// SAFETY), letters compared as upper case.
-std::size_t edit_distance(std::string_view a, std::string_view b) {
-    const auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-    const std::size_t n = b.size();
-    std::vector<std::size_t> before(n + 1), last(n + 1), now(n + 1);
-    for (std::size_t j = 0; j <= n; ++j) last[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        now[0] = i;
-        for (std::size_t j = 1; j <= n; ++j) {
-            const bool same = up(a[i - 1]) == up(b[j - 1]);
-            now[j] = std::min({last[j] + 1, now[j - 1] + 1, last[j - 1] + (same ? 0 : 1)});
-            if (i > 1 && j > 1 && up(a[i - 1]) == up(b[j - 2]) && up(a[i - 2]) == up(b[j - 1])) {
-                now[j] = std::min(now[j], before[j - 2] + 1);
-            }
-        }
-        before.swap(last);
-        last.swap(now);
-    }
-    return last[n];
+void sph_input_warn_unknown_option(Model& m, std::string_view name, std::string_view keyword,
+                                   std::span<const std::string_view> known) {
+    if (!m.log.sph_log_is_open) return;
+    sph_input_warn(m, "unknown option " + std::string(name) + " of " + std::string(keyword) +
+                          did_you_mean(name, known));
 }
 
-}  // namespace
-
-std::string_view sph_input_closest_name(std::string_view name,
-                                        std::span<const std::string_view> names) {
-    // One edit in short names, two from six characters on: closer than that
-    // a misspelling is likelier than another word. One edit turns a name of
-    // one or two characters into another name (E0 and C0), not a misspelling.
-    if (name.size() < 3) return {};
-    const std::size_t limit = name.size() >= 6 ? 2 : 1;
-    std::string_view best;
-    std::size_t best_distance = limit + 1;
-    for (std::string_view candidate : names) {
-        const std::size_t d = edit_distance(name, candidate);
-        if (d < best_distance && d < candidate.size()) {
-            best = candidate;
-            best_distance = d;
-        }
-    }
-    return best;
+void sph_input_warn_option_without_value(Model& m, std::string_view field,
+                                         std::string_view keyword) {
+    sph_input_warn(m, "option " + std::string(field) + " of " + std::string(keyword) +
+                          " has no value (no \"=\") and is ignored");
 }
 
 void sph_input_warn_trailing_text(Model& m, std::string_view value, std::string_view name) {
@@ -1320,13 +1329,11 @@ bool sph_input_option_present(std::string_view line, std::string_view name) {
     return false;
 }
 
-int sph_input_get_required_real(Model& m, std::string_view line, std::string_view name,
-                                double& value) {
-    value = 0.0;
-    std::string_view text = sph_input_get_option(line, name);
-    if (text.empty()) {
-        return sph_input_set_error(m, "missing required option " + std::string(name));
-    }
+namespace {
+
+// A numeric option's value, named in the error; text after the number is
+// dropped with a warning.
+int read_real_option(Model& m, std::string_view text, std::string_view name, double& value) {
     if (int status = sph_input_parse_real_value(m, text, value,
                                                 "invalid numeric option " + std::string(name))) {
         return status;
@@ -1335,16 +1342,23 @@ int sph_input_get_required_real(Model& m, std::string_view line, std::string_vie
     return sph_success;
 }
 
+}  // namespace
+
+int sph_input_get_required_real(Model& m, std::string_view line, std::string_view name,
+                                double& value) {
+    value = 0.0;
+    std::string_view text = sph_input_get_option(line, name);
+    if (text.empty()) {
+        return sph_input_set_error(m, "missing required option " + std::string(name));
+    }
+    return read_real_option(m, text, name, value);
+}
+
 int sph_input_get_optional_real(Model& m, std::string_view line, std::string_view name,
                                 double& value) {
     std::string_view text = sph_input_get_option(line, name);
     if (text.empty()) return sph_success;
-    if (int status = sph_input_parse_real_value(m, text, value,
-                                                "invalid numeric option " + std::string(name))) {
-        return status;
-    }
-    sph_input_warn_trailing_text(m, text, name);
-    return sph_success;
+    return read_real_option(m, text, name, value);
 }
 
 int sph_input_parse_real_value(Model& m, std::string_view text, double& value,

@@ -85,10 +85,13 @@ bool sph_input_real_is_finite(double value);
 // Each goes to the log, when one is open, as one line
 // "warning FILE:LINE: TEXT" for the current line.
 void sph_input_warn(Model& m, std::string_view text);
-// The closest of `names` to `name` (case ignored) when it is close enough to
-// be a misspelling of it; empty otherwise.
-std::string_view sph_input_closest_name(std::string_view name,
-                                        std::span<const std::string_view> names);
+// "unknown option NAME of KEYWORD", with the closest of `known` (case
+// ignored) when it is close enough to be a misspelling of it.
+void sph_input_warn_unknown_option(Model& m, std::string_view name, std::string_view keyword,
+                                   std::span<const std::string_view> known);
+// An option word without "=" (`field`), which no handler reads.
+void sph_input_warn_option_without_value(Model& m, std::string_view field,
+                                         std::string_view keyword);
 // Warns when an option value that read as a number has more text after the
 // number, which the number reader drops.
 void sph_input_warn_trailing_text(Model& m, std::string_view value, std::string_view name);

@@ -44,17 +44,12 @@ void check_time_options(Model& m, const SphCsvFields& fields) {
         const std::size_t eq = field.find('=');
         const std::string key = sph_text_upper(sph_text_trim(field.substr(0, eq)));
         if (eq == std::string_view::npos) {
-            sph_input_warn(m, "option " + std::string(field) + " of " + std::string(keyword) +
-                                  " has no value (no \"=\") and is ignored");
+            sph_input_warn_option_without_value(m, field, keyword);
             continue;
         }
         const TimeItem item = classify_key(key);
         if (item == TimeItem::none) {
-            std::string text = "unknown option " + key + " of " + std::string(keyword);
-            if (std::string_view near = sph_input_closest_name(key, time_keys); !near.empty()) {
-                text += " (did you mean " + std::string(near) + "?)";
-            }
-            sph_input_warn(m, text);
+            sph_input_warn_unknown_option(m, key, keyword, time_keys);
             continue;
         }
         bool& again = seen[static_cast<int>(item)];
