@@ -13,13 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "../input/deck_test_util.hpp"
+#include "../test_env.hpp"
 #include "c_api_test_util.hpp"
 #include "core/sph_model.hpp"
 #include "interface/sph_api.hpp"
@@ -32,25 +32,8 @@ using deck_test::TempDeck;
 namespace {
 
 // Sets or unsets VELUNOR_LOG for one test and puts the caller's value back.
-class LogVariable {
-  public:
-    LogVariable() {
-        if (const char* old = std::getenv("VELUNOR_LOG")) saved_ = old;
-    }
-    ~LogVariable() {
-        if (saved_) {
-            ::setenv("VELUNOR_LOG", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("VELUNOR_LOG");
-        }
-    }
-    LogVariable(const LogVariable&) = delete;
-    LogVariable& operator=(const LogVariable&) = delete;
-    void set(const std::string& value) { ASSERT_EQ(::setenv("VELUNOR_LOG", value.c_str(), 1), 0); }
-    void unset() { ASSERT_EQ(::unsetenv("VELUNOR_LOG"), 0); }
-
-  private:
-    std::optional<std::string> saved_;
+struct LogVariable : test_env::ScopedVariable {
+    LogVariable() : ScopedVariable("VELUNOR_LOG") {}
 };
 
 // A directory of the running test's own, removed afterwards.
